@@ -1,0 +1,14 @@
+// The one AppState of the process and its initial values.
+#include "app_state.h"
+
+AppState state = {
+    10,        // precision
+    0.003f,    // scale
+    MODE_CPU,  // mode
+    0.0f,      // mx
+    0.0f,      // my
+    0,         // frameCount
+    0,         // lastTitleTime
+    nullptr,   // h_pixels
+    nullptr,   // d_pixels
+};

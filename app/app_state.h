@@ -1,0 +1,22 @@
+// The process-wide state record: the view parameters, the render mode, the title's frame counter
+// and the pixel buffers of the current mode.
+#pragma once
+
+#include <vector_types.h>
+
+enum RenderMode { MODE_CPU = 1, MODE_GPU = 2 };
+
+struct AppState {
+    int precision;      // iteration limit
+    float scale;        // plane units per pixel
+    int mode;           // MODE_CPU or MODE_GPU, changed by setMode only
+    float mx;           // seed, real part
+    float my;           // seed, imaginary part
+    int frameCount;     // frame steps since the last title refresh
+    int lastTitleTime;  // GLUT elapsed milliseconds at the last title refresh
+    float4* h_pixels;   // host image, in both modes (null only if it could not be allocated)
+    float4* d_pixels;   // device image, exactly while mode is MODE_GPU
+};
+
+// Statically initialised: every field holds its initial value before main runs.
+extern AppState state;

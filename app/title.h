@@ -1,0 +1,19 @@
+// The window title: its fixed text and the refresh rule, as a pure function of the frame counter
+// and the clock so it can be tested without a window.
+#pragma once
+
+#include <cstddef>
+
+#define WINDOW_TITLE "Julia Fractals"
+constexpr int TITLE_SIZE = 200;
+constexpr int TITLE_REFRESH_MS = 500;  // refresh when strictly more than this has passed
+
+// "CPU mode" or "GPU mode".
+const char* modeLabel(int mode);
+
+// Frames per second in single precision: float(frames * 1000) / float(elapsedMs).
+float frameRate(int frames, int elapsedMs);
+
+// When a refresh is due at `now` (ms), writes "Julia Fractals:  <label>, <fps> FPS" into t and
+// returns true; otherwise leaves t alone and returns false.
+bool titleRefresh(char* t, std::size_t size, int mode, int frames, int now, int lastTitleTime);

@@ -1,0 +1,59 @@
+// The escape-time rule, the pixel rule with its seed marker, and the mouse-to-seed mapping.
+// Compiled for the host (CPU renderer, input) and for the device (the kernel) from this one file.
+#pragma once
+
+#include <math.h>
+
+#include "complex.h"
+#include "geometry.h"
+
+// Radius of the seed marker in plane units, compared in double precision.
+constexpr double SEED_MARKER_RADIUS = 0.01;
+
+// 0 for a point that stays bounded for `precision` steps, else 1 - i/precision for the first step i
+// whose iterate leaves the disc of radius 2. A NaN magnitude is not an escape.
+JULIA_HD float juliaColor(float x, float y, float mx, float my, int precision) {
+    Complex a = {x, y};
+    const Complex seed = {mx, my};
+    for (int i = 0; i < precision; i++) {
+        a = add_complex(mul_complex(a, a), seed);
+        if (squaredMagnitude(a) > 4.0f) {
+            return 1.0f - (float)i / (float)precision;
+        }
+    }
+    return 0.0f;
+}
+
+// sqrtf is correctly rounded on both sides (host: the SSE instruction; device: -prec-sqrt=true).
+JULIA_HD bool inSeedMarker(float x, float y, float mx, float my) {
+    const float dx = x - mx;
+    const float dy = y - my;
+    const float s = (dx * dx) + (dy * dy);
+    return (double)sqrtf(s) < SEED_MARKER_RADIUS;
+}
+
+// Writes pixel (i, j) of a PixelImage: (color, color, 1, 1), red forced to 1 inside the marker.
+// The sample point is the pixel's lower-left corner.
+JULIA_HD void juliaPixel(float4* pixels, int i, int j, float mx, float my, int precision,
+                         float scale) {
+    const float x = scale * (float)(j - ORIGIN_COLUMN);
+    const float y = scale * (float)(i - ORIGIN_ROW);
+    const float color = juliaColor(x, y, mx, my, precision);
+    float4 px;
+    px.x = inSeedMarker(x, y, mx, my) ? 1.0f : color;
+    px.y = color;
+    px.z = 1.0f;
+    px.w = 1.0f;
+    pixels[i * WIDTH + j] = px;  // one 16-byte store
+}
+
+// A window position (sx from the left, sy from the top, whole pixels) to the seed. The seed lands
+// on the sample point one row above the pixel under the pointer, since window row sy covers image
+// row 767 - sy while the sample point of image row 768 - sy is its top edge. The differences are
+// formed in 64 bits so that no reported position can overflow.
+inline Complex screenToSeed(int sx, int sy, float scale) {
+    Complex seed;
+    seed.reel = (float)((long long)sx - ORIGIN_COLUMN) * scale;
+    seed.im = -((float)((long long)sy - ORIGIN_ROW) * scale);
+    return seed;
+}

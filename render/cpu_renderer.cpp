@@ -1,0 +1,12 @@
+// The CPU renderer: the same pixel rule the kernel runs, applied row by row, column by column.
+#include "cpu_renderer.h"
+
+#include "julia.h"
+
+void renderJuliaCPU(float4* pixels, float mx, float my, int precision, float scale) {
+    for (int i = 0; i < HEIGHT; i++) {
+        for (int j = 0; j < WIDTH; j++) {
+            juliaPixel(pixels, i, j, mx, my, precision, scale);
+        }
+    }
+}
