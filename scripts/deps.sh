@@ -1,0 +1,51 @@
+# Sourced by scripts/run and scripts/test: installs the Debian packages the build needs (and, with
+# JULIA_WITH_TESTS=1, those the tests need), and finds the CUDA toolkit. Stops with one clear line
+# naming what is missing.
+
+julia_die() {
+    echo "error: $*" >&2
+    exit 1
+}
+
+julia_install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    command -v apt-get >/dev/null || julia_die "missing packages (${missing[*]}) and no apt-get to install them"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || julia_die "missing packages (${missing[*]}): run as root or install sudo"
+        sudo="sudo"
+    fi
+    echo "Installing ${missing[*]}"
+    $sudo apt-get update -qq || julia_die "apt-get update failed; cannot install ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+        || julia_die "could not install ${missing[*]}"
+}
+
+julia_find_nvcc() {
+    local nvcc
+    nvcc=$(command -v nvcc || true)
+    [ -z "$nvcc" ] && [ -x /usr/local/cuda/bin/nvcc ] && nvcc=/usr/local/cuda/bin/nvcc
+    [ -n "$nvcc" ] || julia_die "no CUDA toolkit: nvcc is neither on PATH nor in /usr/local/cuda/bin"
+    export CUDACXX="$nvcc"
+}
+
+JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev)
+JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev)
+
+julia_prepare() {
+    local pkgs=("${JULIA_BUILD_PACKAGES[@]}")
+    [ "${JULIA_WITH_TESTS:-0}" = 1 ] && pkgs+=("${JULIA_TEST_PACKAGES[@]}")
+    julia_install_packages "${pkgs[@]}"
+    julia_find_nvcc
+}
+
+# Configures (Release unless told otherwise) and builds the given targets in build/.
+julia_build() {
+    cmake -S . -B build -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" >/dev/null \
+        || julia_die "CMake could not configure the build"
+    cmake --build build -j"$(nproc)" "$@" || julia_die "the build failed"
+}
