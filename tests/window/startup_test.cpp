@@ -1,0 +1,73 @@
+// Start and end of the real program: window, titles, first picture, ESC, and no display at all.
+#include <sys/wait.h>
+
+#include <regex>
+
+#include "harness.h"
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+namespace win {
+namespace {
+
+const std::regex kRefreshedTitle("Julia Fractals:  CPU mode, [0-9]+\\.[0-9]{2} FPS");
+
+TEST(StartUp, WindowTitleAndFirstPicture) {
+    Session s;
+    ASSERT_TRUE(s.startServer());
+    ASSERT_TRUE(s.startProgram());
+    EXPECT_EQ(s.titleAtMap(), "Julia Fractals") << "title before the first refresh";
+
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(s.dpy(), s.window(), &a));
+    EXPECT_EQ(a.width, 1024);
+    EXPECT_EQ(a.height, 768);
+    int rootX = -1, rootY = -1;
+    Window child;
+    XTranslateCoordinates(s.dpy(), s.window(), DefaultRootWindow(s.dpy()), 0, 0, &rootX, &rootY,
+                          &child);
+    EXPECT_EQ(rootX, 0);
+    EXPECT_EQ(rootY, 0);
+
+    EXPECT_TRUE(s.waitForPicture(View{}));
+
+    // Two refreshes, so a later one is checked too, not only the first.
+    for (int k = 0; k < 2; k++) {
+        std::string t;
+        ASSERT_TRUE(s.waitTitleRefresh(&t)) << "no title refresh";
+        EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
+    }
+    EXPECT_TRUE(s.program().running());
+}
+
+TEST(End, EscapeExitsAtOnceWithStatusZero) {
+    Session s;
+    ASSERT_TRUE(s.startServer());
+    ASSERT_TRUE(s.startProgram());
+    ASSERT_TRUE(s.waitForPicture(View{}));
+    s.moveTo(200, 600);  // keys go to the window under the pointer
+    s.key(XK_Escape);
+    int status = 0;
+    ASSERT_TRUE(s.program().waitExit(Ms(3000), &status)) << "still running 3 s after ESC";
+    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(End, WithoutADisplayFreeglutFails) {
+    Capture out, err;
+    Child program;
+    std::string why;
+    ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH}, {"DISPLAY"}, out.fd(), err.fd(), -1, &why))
+        << why;
+    int status = 0;
+    ASSERT_TRUE(program.waitExit(Ms(20000), &status)) << "still running without a display";
+    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(err.text().find("freeglut"), std::string::npos) << err.text();
+    EXPECT_NE(err.text().find("failed to open display"), std::string::npos) << err.text();
+    EXPECT_EQ(out.text(), "");
+}
+
+}  // namespace
+}  // namespace win
