@@ -1,0 +1,33 @@
+#include "gpu_device.h"
+
+#include <cuda_runtime_api.h>
+
+#include "geometry.h"
+
+bool gpuUsable(std::string* why) {
+    int count = 0;
+    const cudaError_t err = cudaGetDeviceCount(&count);
+    if (err != cudaSuccess) {
+        *why = std::string("cudaGetDeviceCount: ") + cudaGetErrorString(err);
+        return false;
+    }
+    if (count == 0) {
+        *why = "cudaGetDeviceCount found no CUDA device";
+        return false;
+    }
+    return true;
+}
+
+DeviceImage::~DeviceImage() {
+    if (d_pixels_) cudaFree(d_pixels_);
+}
+
+bool DeviceImage::allocate(std::string* error) {
+    const cudaError_t err = cudaMalloc(reinterpret_cast<void**>(&d_pixels_), BUFFER_SIZE);
+    if (err != cudaSuccess) {
+        d_pixels_ = nullptr;
+        *error = std::string("cudaMalloc of the device image: ") + cudaGetErrorString(err);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,149 @@
+// julia-fractals-bench: times the CPU and the GPU renderer on the viewer's frame, compares their
+// images bit for bit, and writes the frame as raw floats or as a PNG. No window is involved.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compare.h"
+#include "cpu_renderer.h"
+#include "geometry.h"
+#include "gpu_device.h"
+#include "image_io.h"
+#include "iterations.h"
+#include "options.h"
+#include "report.h"
+#include "timing.h"
+
+namespace {
+
+constexpr int EXIT_DIFFERENT = 1;
+constexpr int EXIT_BAD_INPUT = 2;  // also: no usable GPU where one is required
+
+int refuse(const std::string& message) {
+    std::fprintf(stderr, "julia-fractals-bench: %s\n", message.c_str());
+    return EXIT_BAD_INPUT;
+}
+
+// The destination files, opened (as temporaries) before any work so that a bad path is refused
+// before anything is written, and committed together at the end.
+struct Outputs {
+    OutputFile raw, png;
+    bool wantRaw = false, wantPng = false;
+
+    bool open(const BenchOptions& o, std::string* error) {
+        wantRaw = !o.rawPath.empty();
+        wantPng = !o.pngPath.empty();
+        return (!wantRaw || raw.open(o.rawPath, error)) && (!wantPng || png.open(o.pngPath, error));
+    }
+    // Both files are written in full before either is renamed into place.
+    bool write(const float4* frame, std::string* error) {
+        return (!wantRaw || writeRaw(raw, frame, error)) &&
+               (!wantPng || writePng(png, frame, error)) && (!wantRaw || raw.commit(error)) &&
+               (!wantPng || png.commit(error));
+    }
+};
+
+int verify(const BenchOptions& o, const FrameParams& p, float4* d_pixels, Outputs& out) {
+    std::vector<float4> cpu(PIXEL_COUNT), gpu(PIXEL_COUNT);
+    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale);
+    std::string error;
+    if (!renderGpuFrame(gpu.data(), d_pixels, p, &error)) return refuse("GPU frame failed: " + error);
+    const FrameComparison cmp = compareFrames(cpu.data(), gpu.data());
+    if (!out.write(cpu.data(), &error)) return refuse(error);
+
+    if (o.json) {
+        std::printf("{\"verify\":true,\"seed\":[%s,%s],\"precision\":%d,\"scale\":%s,"
+                    "\"pixels\":%d,\"differing\":%d,\"first\":[",
+                    shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(), o.precision,
+                    shortFloat(VIEW_SCALE).c_str(), PIXEL_COUNT, cmp.differing);
+        for (size_t k = 0; k < cmp.listed.size(); k++) {
+            const PixelDifference& d = cmp.listed[k];
+            std::printf("%s{\"row\":%d,\"column\":%d,\"cpu\":\"%s\",\"gpu\":\"%s\"}", k ? "," : "",
+                        d.row, d.column, pixelHex(d.first).c_str(), pixelHex(d.second).c_str());
+        }
+        std::printf("]}\n");
+    } else {
+        std::printf("verify: seed (%s, %s), limit %d, scale %s: %d of %d pixels differ\n",
+                    shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(), o.precision,
+                    shortFloat(VIEW_SCALE).c_str(), cmp.differing, PIXEL_COUNT);
+        for (const PixelDifference& d : cmp.listed) {
+            std::printf("  row %d, column %d: cpu %s, gpu %s\n", d.row, d.column,
+                        pixelHex(d.first).c_str(), pixelHex(d.second).c_str());
+        }
+    }
+    return cmp.differing ? EXIT_DIFFERENT : 0;
+}
+
+void print(const RendererReport& r, const BenchOptions& o) {
+    if (o.json) std::printf("%s\n", jsonLine(r, o).c_str());
+    else std::printf("%s\n", tableRow(r).c_str());
+}
+
+int run(const BenchOptions& o) {
+    Outputs out;
+    std::string error;
+    if (!out.open(o, &error)) return refuse(error);
+
+    const FrameParams p{o.mx, o.my, o.precision, VIEW_SCALE};
+    const bool wantCpu = !o.verify && o.renderer != Renderer::Gpu;
+    const bool needGpu = o.verify || o.renderer == Renderer::Gpu;
+    bool useGpu = o.verify || o.renderer != Renderer::Cpu;
+
+    // Without a usable GPU, `all` degrades to the CPU; anything that asked for the GPU is refused.
+    std::string gpuSkipped;
+    DeviceImage device;
+    if (useGpu && (!gpuUsable(&gpuSkipped) || !device.allocate(&gpuSkipped))) {
+        if (needGpu) return refuse("no usable GPU: " + gpuSkipped);
+        useGpu = false;
+    }
+    if (o.verify) return verify(o, p, device.get(), out);
+
+    // Counted once, apart from the timed frames: the same frame costs the same steps every time.
+    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
+    std::unique_ptr<float4[]> cpuFrame, gpuFrame;  // pageable, like the viewer's host image
+    RendererReport cpuReport{"cpu", o.frames, {}, iterations};
+    RendererReport gpuReport{"gpu", o.frames, {}, iterations, true};
+
+    if (!o.json) std::printf("%s\n%s\n", runDescription(o).c_str(), tableHeader().c_str());
+    if (wantCpu) {
+        cpuFrame.reset(new float4[PIXEL_COUNT]);
+        cpuReport.frameMs = summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames));
+        print(cpuReport, o);
+        std::fflush(stdout);
+    }
+    if (useGpu) {
+        gpuFrame.reset(new float4[PIXEL_COUNT]);
+        GpuSamples s;
+        if (timeGpuFrames(gpuFrame.get(), device.get(), p, o.warmup, o.frames, &s, &error)) {
+            gpuReport.frameMs = summarize(s.frameMs);
+            gpuReport.kernelMs = summarize(s.kernelMs).median;
+            gpuReport.copyMs = summarize(s.copyMs).median;
+            print(gpuReport, o);
+            if (wantCpu && !o.json) std::printf("%s\n", speedupLine(cpuReport, gpuReport).c_str());
+        } else if (needGpu) {
+            return refuse("GPU frame failed: " + error);
+        } else {
+            useGpu = false;
+            gpuSkipped = error;
+        }
+    }
+    if (!gpuSkipped.empty() && !useGpu) {
+        // Kept off standard output in JSON mode, so that it stays one object per line.
+        std::fprintf(o.json ? stderr : stdout, "gpu: skipped: %s\n", gpuSkipped.c_str());
+    }
+    if (!out.write(wantCpu ? cpuFrame.get() : gpuFrame.get(), &error)) return refuse(error);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok()) return refuse(parsed.error + " (see --help)");
+    if (parsed.options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    return run(parsed.options);
+}

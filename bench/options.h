@@ -1,0 +1,45 @@
+// The command line of julia-fractals-bench, parsed by a pure function: no output, no exit, so every
+// accepted and refused form can be checked directly.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Renderer { Cpu, Gpu, All };
+
+// The viewer's plane units per pixel; the tool measures the picture the window shows.
+constexpr float VIEW_SCALE = 0.003f;
+
+constexpr int MAX_FRAMES = 1000000;
+constexpr int MAX_WARMUP = 1000000;
+
+struct BenchOptions {
+    Renderer renderer = Renderer::All;
+    float mx = 0.0f;
+    float my = 0.0f;
+    int precision = 10;
+    int frames = 50;
+    int warmup = 3;
+    bool verify = false;
+    bool json = false;
+    bool help = false;
+    std::string rawPath;  // empty: not written
+    std::string pngPath;
+};
+
+// Either the options, or one line (no trailing newline) saying what is wrong with the command line.
+struct ParseResult {
+    BenchOptions options;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// `args` are the arguments after the program name. Each option takes "--opt VALUE" or
+// "--opt=VALUE"; in the first form the next argument is the value even when it begins with '-'
+// (a negative seed). A repeated option keeps its last value.
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+const char* rendererName(Renderer r);
+
+// The --help text.
+std::string usageText();

@@ -1,0 +1,92 @@
+#include "report.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "geometry.h"
+
+namespace {
+
+std::string format(const char* fmt, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+double mpixelPerS(const RendererReport& r) { return PIXEL_COUNT / (r.frameMs.median * 1e3); }
+double nsPerIteration(const RendererReport& r) { return r.frameMs.median * 1e6 / r.iterations; }
+double copyGBs(const RendererReport& r) { return BUFFER_SIZE / (r.copyMs * 1e6); }
+
+std::string cell(bool present, const char* fmt, double v) {
+    return present ? format(fmt, v) : "-";
+}
+
+std::string json(bool present, double v) { return present ? format("%.6g", v) : "null"; }
+
+}  // namespace
+
+std::string shortFloat(float v) {
+    char buf[32];
+    for (int digits = 1; digits <= 9; digits++) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtof(buf, nullptr) == v) break;  // 9 digits always read back exactly
+    }
+    return buf;
+}
+
+std::string runDescription(const BenchOptions& o) {
+    char buf[120];
+    std::snprintf(buf, sizeof buf, "limit %d, scale %s, %dx%d: %d timed frames after %d warm-up",
+                  o.precision, shortFloat(VIEW_SCALE).c_str(), WIDTH, HEIGHT, o.frames, o.warmup);
+    return "seed (" + shortFloat(o.mx) + ", " + shortFloat(o.my) + "), " + buf;
+}
+
+std::string tableHeader() {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%-8s %6s %9s %9s %9s %9s %13s %8s %9s %9s %9s", "renderer",
+                  "frames", "min ms", "median ms", "max ms", "Mpixel/s", "iter/frame", "ns/iter",
+                  "kernel ms", "copy ms", "copy GB/s");
+    return buf;
+}
+
+std::string tableRow(const RendererReport& r) {
+    const bool timed = r.frameMs.median > 0;
+    const bool perIter = timed && r.iterations > 0;
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%-8s %6d %9.3f %9.3f %9.3f %9s %13lld %8s %9s %9s %9s",
+                  r.renderer, r.frames, r.frameMs.min, r.frameMs.median, r.frameMs.max,
+                  cell(timed, "%.1f", mpixelPerS(r)).c_str(),
+                  static_cast<long long>(r.iterations),
+                  cell(perIter, "%.3f", nsPerIteration(r)).c_str(),
+                  cell(r.gpu, "%.3f", r.kernelMs).c_str(), cell(r.gpu, "%.3f", r.copyMs).c_str(),
+                  cell(r.gpu && r.copyMs > 0, "%.2f", copyGBs(r)).c_str());
+    return buf;
+}
+
+std::string speedupLine(const RendererReport& cpu, const RendererReport& gpu) {
+    if (gpu.frameMs.median <= 0) return "speedup GPU/CPU of the median frame: -";
+    return "speedup GPU/CPU of the median frame: " +
+           format("%.1fx", cpu.frameMs.median / gpu.frameMs.median);
+}
+
+std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
+    const bool timed = r.frameMs.median > 0;
+    std::string s = std::string("{\"renderer\":\"") + r.renderer + "\"";
+    s += ",\"seed\":[" + shortFloat(o.mx) + "," + shortFloat(o.my) + "]";
+    s += ",\"precision\":" + std::to_string(o.precision);
+    s += ",\"scale\":" + shortFloat(VIEW_SCALE);
+    s += ",\"frames\":" + std::to_string(r.frames);
+    s += ",\"warmup\":" + std::to_string(o.warmup);
+    s += ",\"min_ms\":" + format("%.6g", r.frameMs.min);
+    s += ",\"median_ms\":" + format("%.6g", r.frameMs.median);
+    s += ",\"max_ms\":" + format("%.6g", r.frameMs.max);
+    s += ",\"mpixel_per_s\":" + json(timed, mpixelPerS(r));
+    s += ",\"iterations\":" + std::to_string(r.iterations);
+    s += ",\"ns_per_iteration\":" + json(timed && r.iterations > 0, nsPerIteration(r));
+    if (r.gpu) {
+        s += ",\"kernel_ms\":" + format("%.6g", r.kernelMs);
+        s += ",\"copy_ms\":" + format("%.6g", r.copyMs);
+        s += ",\"copy_gb_per_s\":" + json(r.copyMs > 0, copyGBs(r));
+    }
+    return s + "}";
+}

@@ -1,0 +1,36 @@
+// Timed frames of each renderer, and the summary of a series of timings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <vector_types.h>
+
+struct FrameParams {
+    float mx, my;
+    int precision;
+    float scale;
+};
+
+struct Summary {
+    double min = 0, median = 0, max = 0;  // the median of an even count is the mean of the middle two
+};
+
+Summary summarize(std::vector<double> samples);
+
+// `warmup` untimed frames, then `frames` frames each timed on the steady clock, in milliseconds.
+// The last frame is left in `h_pixels`.
+std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames);
+
+struct GpuSamples {
+    std::vector<double> frameMs;   // host clock around the launch and the copy, as the viewer runs it
+    std::vector<double> kernelMs;  // CUDA events around the kernel
+    std::vector<double> copyMs;    // CUDA events around the device-to-host copy
+};
+
+// One GPU frame, launch and copy, with every CUDA error reported (the viewer checks none).
+bool renderGpuFrame(float4* h_pixels, float4* d_pixels, const FrameParams& p, std::string* error);
+
+// Like timeCpuFrames for the GPU; false, with *error set, at the first CUDA error.
+bool timeGpuFrames(float4* h_pixels, float4* d_pixels, const FrameParams& p, int warmup,
+                   int frames, GpuSamples* samples, std::string* error);

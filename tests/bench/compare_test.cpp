@@ -1,0 +1,46 @@
+// The bit-for-bit comparison: it must catch the smallest possible difference and locate it.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "bench_test_util.h"
+#include "compare.h"
+
+namespace {
+
+TEST(Compare, CatchesAPlantedOneUlpDifference) {
+    const std::vector<float4> a = cpuFrame(-0.8f, 0.156f, 100);
+    std::vector<float4> b = a;
+    EXPECT_EQ(compareFrames(a.data(), b.data()).differing, 0);
+
+    float4& p = b[400 * WIDTH + 300];
+    ASSERT_GT(p.y, 0.0f);
+    const float before = p.y;
+    p.y = std::nextafterf(p.y, 2.0f);
+    const FrameComparison c = compareFrames(a.data(), b.data());
+    EXPECT_EQ(c.differing, 1);
+    ASSERT_EQ(c.listed.size(), 1u);
+    EXPECT_EQ(c.listed[0].row, 400);
+    EXPECT_EQ(c.listed[0].column, 300);
+    EXPECT_EQ(c.listed[0].first.y, before);
+    EXPECT_EQ(c.listed[0].second.y, p.y);
+}
+
+TEST(Compare, SignOfZeroCountsAndTheListIsCapped) {
+    std::vector<float4> a(PIXEL_COUNT, float4{0, 0, 1, 1});
+    std::vector<float4> b = a;
+    for (int k : {5 * WIDTH + 7, 3, 100 * WIDTH, 700 * WIDTH + 1, 767 * WIDTH + 1023, 9, 11}) {
+        b[k].x = -0.0f;  // equal as numbers, different as bits
+    }
+    const FrameComparison c = compareFrames(a.data(), b.data());
+    EXPECT_EQ(c.differing, 7);
+    ASSERT_EQ(c.listed.size(), 5u);
+    // In memory order: (0, 3), (0, 9), (0, 11), (5, 7), (100, 0).
+    EXPECT_EQ(c.listed[0].column, 3);
+    EXPECT_EQ(c.listed[3].row, 5);
+    EXPECT_EQ(c.listed[3].column, 7);
+    EXPECT_EQ(c.listed[4].row, 100);
+    EXPECT_EQ(pixelHex(c.listed[0].second), "(80000000 00000000 3f800000 3f800000)");
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The written files: the raw image byte for byte, the PNG decoded again and compared with the
+// frame pixel by pixel in the window's orientation, and no partial file when a write fails.
+#include <cmath>
+#include <csignal>
+#include <cstring>
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/resource.h>
+
+#include "bench_test_util.h"
+#include "image_io.h"
+
+namespace {
+
+bool saveRaw(const std::string& path, const float4* frame, std::string* error) {
+    OutputFile f;
+    return f.open(path, error) && writeRaw(f, frame, error) && f.commit(error);
+}
+
+bool savePng(const std::string& path, const float4* frame, std::string* error) {
+    OutputFile f;
+    return f.open(path, error) && writePng(f, frame, error) && f.commit(error);
+}
+
+// The PNG decoded as 8-bit RGB, top row first; empty when it is not a 1024x768 PNG.
+std::vector<uint8_t> decodePng(const std::string& path) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    const bool ok = image.width == WIDTH && image.height == HEIGHT &&
+                    png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
+    png_image_free(&image);
+    return ok ? rgb : std::vector<uint8_t>{};
+}
+
+TEST(RawFile, IsThePixelImageRowZeroFirst) {
+    ScratchDir dir;
+    const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 50);
+    std::string error;
+    ASSERT_TRUE(saveRaw(dir / "f.raw", frame.data(), &error)) << error;
+    const std::string bytes = readFile(dir / "f.raw");
+    ASSERT_EQ(bytes.size(), 12582912u);
+    EXPECT_EQ(std::memcmp(bytes.data(), frame.data(), bytes.size()), 0);
+    // Pixel (row 1, column 2) lies at byte 16 * (1024 + 2).
+    float4 p;
+    std::memcpy(&p, bytes.data() + 16 * (1024 + 2), sizeof p);
+    EXPECT_EQ(std::memcmp(&p, &frame[1024 + 2], sizeof p), 0);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"f.raw"}) << "no temporary left behind";
+}
+
+TEST(PngFile, ChannelConversion) {
+    EXPECT_EQ(channelTo8(0.0f), 0);
+    EXPECT_EQ(channelTo8(1.0f), 255);
+    EXPECT_EQ(channelTo8(0.5f), 128);  // 127.5 rounds to even
+    EXPECT_EQ(channelTo8(0.7f), 178);  // the product rounds to 178.5, and ties go to even
+    EXPECT_EQ(channelTo8(0.9f), 230);  // 229.5
+    EXPECT_EQ(channelTo8(-0.5f), 0);
+    EXPECT_EQ(channelTo8(7.0f), 255);
+    EXPECT_EQ(channelTo8(NAN), 0);
+}
+
+TEST(PngFile, ShowsTheFrameAsTheWindowDoes) {
+    ScratchDir dir;
+    const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 100);
+    std::string error;
+    ASSERT_TRUE(savePng(dir / "f.png", frame.data(), &error)) << error;
+    const std::vector<uint8_t> rgb = decodePng(dir / "f.png");
+    ASSERT_EQ(rgb.size(), size_t(WIDTH) * HEIGHT * 3) << "not a readable 1024x768 PNG";
+    int mismatches = 0;
+    for (int r = 0; r < HEIGHT; r++) {
+        for (int j = 0; j < WIDTH; j++) {
+            const float4& px = frame[(HEIGHT - 1 - r) * WIDTH + j];  // top row is image row 767
+            const uint8_t* got = &rgb[(size_t(r) * WIDTH + j) * 3];
+            const long want[3] = {std::lrintf(px.x * 255.0f), std::lrintf(px.y * 255.0f),
+                                  std::lrintf(px.z * 255.0f)};
+            for (int c = 0; c < 3; c++) {
+                if (got[c] != want[c] && ++mismatches <= 3) {
+                    ADD_FAILURE() << "PNG row " << r << ", column " << j << ", channel " << c
+                                  << ": " << int(got[c]) << " instead of " << want[c];
+                }
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(PngFile, MarkerNearTheTopLandsNearTheTop) {
+    // Limit 0: all blue but for the magenta marker on the sample point of row 700, column 100.
+    ScratchDir dir;
+    const std::vector<float4> frame = cpuFrame(0.003f * (100 - 512), 0.003f * (700 - 384), 0);
+    std::string error;
+    ASSERT_TRUE(savePng(dir / "m.png", frame.data(), &error)) << error;
+    const std::vector<uint8_t> rgb = decodePng(dir / "m.png");
+    ASSERT_FALSE(rgb.empty());
+    auto at = [&](int r, int j) {
+        const uint8_t* p = &rgb[(r * WIDTH + j) * 3];
+        return std::vector<int>(p, p + 3);
+    };
+    EXPECT_EQ(at(767 - 700, 100), (std::vector<int>{255, 0, 255}));
+    EXPECT_EQ(at(700, 100), (std::vector<int>{0, 0, 255}));
+}
+
+// Lowers the file-size limit for the test's lifetime, so that writes fail part-way (EFBIG).
+struct FileSizeLimit {
+    rlimit saved;
+    void (*savedHandler)(int);
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = saved;
+        lower.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+    }
+};
+
+TEST(NoPartialFile, FailedWritesLeaveNothingAndKeepWhatWasThere) {
+    ScratchDir dir;
+    const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 100);
+    {
+        std::ofstream(dir / "old.raw") << "previous contents";
+        FileSizeLimit limit(4096);
+        std::string error;
+        EXPECT_FALSE(saveRaw(dir / "new.raw", frame.data(), &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(saveRaw(dir / "old.raw", frame.data(), &error));
+        EXPECT_FALSE(savePng(dir / "new.png", frame.data(), &error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"old.raw"}) << "only the untouched file";
+    EXPECT_EQ(readFile(dir / "old.raw"), "previous contents");
+}
+
+TEST(NoPartialFile, UnwritablePathsAreRefusedAtOpen) {
+    ScratchDir dir;
+    OutputFile f;
+    std::string error;
+    EXPECT_FALSE(f.open(dir / "missing/f.raw", &error));
+    EXPECT_NE(error.find("missing/f.raw"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(f.open(dir.path.string(), &error)) << "a folder is no file";
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(NoPartialFile, DroppedBeforeCommitLeavesNothing) {
+    ScratchDir dir;
+    {
+        OutputFile f;
+        std::string error;
+        ASSERT_TRUE(f.open(dir / "f.raw", &error)) << error;
+        std::fputs("half", f.stream());
+    }
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+}  // namespace

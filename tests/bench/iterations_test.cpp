@@ -1,0 +1,46 @@
+// The iteration count against the rule itself: for every pixel, the steps counted must be the
+// ones after which juliaColor returned its value.
+#include <climits>
+
+#include <gtest/gtest.h>
+
+#include "bench_test_util.h"
+#include "iterations.h"
+#include "julia.h"
+
+namespace {
+
+TEST(Iterations, AgreeWithTheColourOfEveryPixel) {
+    struct Case {
+        float mx, my;
+        int precision;
+    } cases[] = {{0, 0, 10}, {-0.8f, 0.156f, 100}, {0.3f, -0.5f, 37}};
+    for (const Case& c : cases) {
+        int64_t total = 0;
+        int wrong = 0;
+        for (int i = 0; i < HEIGHT; i++) {
+            for (int j = 0; j < WIDTH; j++) {
+                const float x = 0.003f * (float)(j - 512), y = 0.003f * (float)(i - 384);
+                const int steps = juliaSteps(x, y, c.mx, c.my, c.precision);
+                const float color = juliaColor(x, y, c.mx, c.my, c.precision);
+                // Escaping on step k (k + 1 steps) gives 1 - k/precision; never escaping gives 0.
+                const float expected =
+                    color == 0.0f ? 0.0f : 1.0f - (float)(steps - 1) / (float)c.precision;
+                if ((color == 0.0f && steps != c.precision) || color != expected) wrong++;
+                total += steps;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "seed (" << c.mx << ", " << c.my << "), limit " << c.precision;
+        EXPECT_EQ(frameIterations(c.mx, c.my, c.precision, 0.003f), total);
+    }
+}
+
+TEST(Iterations, Bounds) {
+    EXPECT_EQ(juliaSteps(0, 0, 2, 0, 10), 2) << "magnitude exactly 4 is no escape";
+    EXPECT_EQ(juliaSteps(1.5f, 1.5f, 0, 0, INT_MAX), 1);
+    EXPECT_EQ(frameIterations(0, 0, 1, 0.003f), PIXEL_COUNT) << "one step for every pixel";
+    EXPECT_EQ(frameIterations(0, 0, 0, 0.003f), 0);
+    EXPECT_EQ(frameIterations(0, 0, -3, 0.003f), 0);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// The command line: every accepted form yields the intended options, every refused one a single
+// line naming the problem.
+#include <gtest/gtest.h>
+
+#include "options.h"
+
+namespace {
+
+ParseResult parse(std::vector<std::string> args) { return parseOptions(args); }
+
+TEST(Options, DefaultsAreTheViewersInitialState) {
+    const ParseResult r = parse({});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.renderer, Renderer::All);
+    EXPECT_EQ(r.options.mx, 0.0f);
+    EXPECT_EQ(r.options.my, 0.0f);
+    EXPECT_EQ(r.options.precision, 10);
+    EXPECT_EQ(r.options.frames, 50);
+    EXPECT_EQ(r.options.warmup, 3);
+    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help);
+    EXPECT_TRUE(r.options.rawPath.empty() && r.options.pngPath.empty());
+}
+
+TEST(Options, BothValueFormsIncludingValuesThatLookLikeOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        float mx, my;
+        int precision, frames, warmup;
+    };
+    const Case cases[] = {
+        {{"--seed", "-0.8,0.156"}, -0.8f, 0.156f, 10, 50, 3},
+        {{"--seed=-0.8,-0.156"}, -0.8f, -0.156f, 10, 50, 3},
+        {{"--seed", "0x1p-2,1e-45"}, 0.25f, 1e-45f, 10, 50, 3},  // hex and subnormal are exact floats
+        {{"--precision", "-5", "--frames=1", "--warmup", "0"}, 0, 0, -5, 1, 0},
+        {{"--precision=2147483647", "--frames", "1000000", "--warmup=1000000"}, 0, 0, 2147483647,
+         1000000, 1000000},
+        {{"--frames", "7", "--frames=9"}, 0, 0, 10, 9, 3},  // the last one counts
+    };
+    for (const Case& c : cases) {
+        const ParseResult r = parse(c.args);
+        ASSERT_TRUE(r.ok()) << c.args[0] << ": " << r.error;
+        EXPECT_EQ(r.options.mx, c.mx) << c.args[0];
+        EXPECT_EQ(r.options.my, c.my) << c.args[0];
+        EXPECT_EQ(r.options.precision, c.precision) << c.args[0];
+        EXPECT_EQ(r.options.frames, c.frames) << c.args[0];
+        EXPECT_EQ(r.options.warmup, c.warmup) << c.args[0];
+    }
+}
+
+TEST(Options, RendererFlagsAndFiles) {
+    ParseResult r = parse({"--renderer", "cpu", "--verify", "--json", "--raw", "-out.raw",
+                           "--png=pic.png"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.renderer, Renderer::Cpu);
+    EXPECT_TRUE(r.options.verify && r.options.json);
+    EXPECT_EQ(r.options.rawPath, "-out.raw");
+    EXPECT_EQ(r.options.pngPath, "pic.png");
+    EXPECT_EQ(parse({"--renderer=gpu"}).options.renderer, Renderer::Gpu);
+    EXPECT_TRUE(parse({"--help"}).options.help);
+}
+
+TEST(Options, RefusedWithOneLineNamingTheProblem) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--frame", "5"}, "unknown option '--frame'"},
+        {{"-v"}, "unexpected argument '-v'"},
+        {{"extra"}, "unexpected argument 'extra'"},
+        {{"--"}, "unexpected argument '--'"},
+        {{"--seed"}, "--seed needs a value"},
+        {{"--frames", "5", "--warmup"}, "--warmup needs a value"},
+        {{"--verify=yes"}, "--verify takes no value"},
+        {{"--frames="}, "'' is not a whole number"},
+        {{"--frames", "abc"}, "'abc' is not a whole number"},
+        {{"--frames", "2.5"}, "'2.5' is not a whole number"},
+        {{"--frames", "5x"}, "'5x' is not a whole number"},
+        {{"--frames", " 5"}, "' 5' is not a whole number"},
+        {{"--frames", "0"}, "0 is out of range (1 to 1000000)"},
+        {{"--frames=1000001"}, "out of range"},
+        {{"--frames", "99999999999999999999"}, "out of range"},
+        {{"--warmup", "-1"}, "-1 is out of range (0 to 1000000)"},
+        {{"--precision", "2147483648"}, "out of range"},
+        {{"--precision", "1e3"}, "not a whole number"},
+        {{"--renderer", "xpu"}, "unknown renderer 'xpu'"},
+        {{"--renderer=CPU"}, "unknown renderer 'CPU'"},
+        {{"--seed", "1"}, "'1' is not MX,MY"},
+        {{"--seed", "1,2,3"}, "is not MX,MY"},
+        {{"--seed", ",1"}, "is not MX,MY"},
+        {{"--seed", "1,"}, "is not MX,MY"},
+        {{"--seed", "a,b"}, "is not MX,MY"},
+        {{"--seed", "nan,0"}, "is not MX,MY"},
+        {{"--seed", "0,inf"}, "is not MX,MY"},
+        {{"--seed", "1e39,0"}, "is not MX,MY"},  // overflows a float
+        {{"--seed", "1 ,0"}, "is not MX,MY"},
+        {{"--raw="}, "--raw needs a file name"},
+        {{"--raw", "a", "--png", "a"}, "name the same file"},
+    };
+    for (const Case& c : cases) {
+        std::string cmd;
+        for (const std::string& a : c.args) cmd += a + " ";
+        const ParseResult r = parse(c.args);
+        ASSERT_FALSE(r.ok()) << cmd;
+        EXPECT_NE(r.error.find(c.says), std::string::npos) << cmd << "-> " << r.error;
+        EXPECT_EQ(r.error.find('\n'), std::string::npos) << cmd;
+    }
+}
+
+}  // namespace
