@@ -1,0 +1,72 @@
+// julia-loop-probe: the floor under the CPU renderer's time per iteration. Times the escape-time
+// loop on one point that never escapes (one dependent chain, nothing else), and estimates the
+// core clock from a chain of dependent integer adds (one cycle each) so the loop can be stated in
+// cycles where no cycle counter is readable (virtual machines without perf counters).
+// x86-64 only, for the inline assembly.
+#include <chrono>
+#include <cstdio>
+
+#include "julia.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Read at run time, so the compiler can neither fold the loop nor shorten it.
+volatile float startX = 0.0f, startY = 0.0f;
+volatile float seedX = -0.5f, seedY = 0.3f;  // inside the main cardioid: the orbit stays bounded
+volatile int limit = 100000000;
+volatile float addend = 1e-7f;
+
+double nsSince(Clock::time_point t0, double count) {
+    return std::chrono::duration<double, std::nano>(Clock::now() - t0).count() / count;
+}
+
+// Eight dependent one-cycle adds per pass; the loop's own add and branch run beside them.
+double nsPerIntegerAdd(long passes) {
+    long v = 0;
+    const Clock::time_point t0 = Clock::now();
+    for (long k = 0; k < passes; k++) {
+        asm volatile(
+            "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
+            "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+            : "+r"(v));
+    }
+    return nsSince(t0, 8.0 * passes);
+}
+
+double nsPerFloatAdd(int n) {
+    float s = addend;
+    const float d = addend;
+    const Clock::time_point t0 = Clock::now();
+    for (int k = 0; k < n; k++) s = s + d;  // no reassociation: each add waits for the last
+    const double ns = nsSince(t0, n);
+    if (s < 0) std::puts("");  // keeps s alive
+    return ns;
+}
+
+double nsPerRuleIteration(int n) {
+    const Clock::time_point t0 = Clock::now();
+    const float c = juliaColor(startX, startY, seedX, seedY, n);
+    const double ns = nsSince(t0, n);
+    if (c != 0.0f) std::puts("the probe's point escaped");
+    return ns;
+}
+
+}  // namespace
+
+int main() {
+    const int n = limit;
+    double rule = 1e9, iadd = 1e9, fadd = 1e9;
+    for (int rep = 0; rep < 5; rep++) {  // the best of five: the least disturbed run
+        rule = std::min(rule, nsPerRuleIteration(n));
+        iadd = std::min(iadd, nsPerIntegerAdd(n / 8));
+        fadd = std::min(fadd, nsPerFloatAdd(n));
+    }
+    const double ghz = 1.0 / iadd;
+    std::printf("clock estimate    %.3f GHz (dependent integer add: %.4f ns)\n", ghz, iadd);
+    std::printf("float add chain   %.3f ns = %.2f cycles per add\n", fadd, fadd * ghz);
+    std::printf("rule loop         %.3f ns = %.2f cycles per iteration (%d iterations)\n", rule,
+                rule * ghz, n);
+    return 0;
+}
