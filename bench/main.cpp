@@ -107,13 +107,13 @@ int run(const BenchOptions& o) {
 
     if (!o.json) std::printf("%s\n%s\n", runDescription(o).c_str(), tableHeader().c_str());
     if (wantCpu) {
-        cpuFrame.reset(new float4[PIXEL_COUNT]);
+        cpuFrame.reset(new float4[PIXEL_COUNT]());  // touched now, not in a timed frame
         cpuReport.frameMs = summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames));
         print(cpuReport, o);
         std::fflush(stdout);
     }
     if (useGpu) {
-        gpuFrame.reset(new float4[PIXEL_COUNT]);
+        gpuFrame.reset(new float4[PIXEL_COUNT]());
         GpuSamples s;
         if (timeGpuFrames(gpuFrame.get(), device.get(), p, o.warmup, o.frames, &s, &error)) {
             gpuReport.frameMs = summarize(s.frameMs);

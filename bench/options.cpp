@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
