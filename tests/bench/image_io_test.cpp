@@ -150,13 +150,23 @@ TEST(NoPartialFile, UnwritablePathsAreRefusedAtOpen) {
     EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(NoPartialFile, DroppedBeforeCommitLeavesNothing) {
+TEST(NoPartialFile, FailureAtCommitOrDropLeavesNothing) {
     ScratchDir dir;
     {
         OutputFile f;
         std::string error;
-        ASSERT_TRUE(f.open(dir / "f.raw", &error)) << error;
+        ASSERT_TRUE(f.open(dir / "dropped.raw", &error)) << error;
         std::fputs("half", f.stream());
+    }
+    {
+        // Small enough to sit in the stream's buffer: the write fails only when commit flushes it.
+        OutputFile f;
+        std::string error;
+        ASSERT_TRUE(f.open(dir / "flushed.raw", &error)) << error;
+        std::fputs("more than sixteen bytes", f.stream());
+        FileSizeLimit limit(16);
+        EXPECT_FALSE(f.commit(&error));
+        EXPECT_FALSE(error.empty());
     }
     EXPECT_TRUE(dir.entries().empty());
 }
