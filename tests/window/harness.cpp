@@ -24,6 +24,7 @@
 
 // Last: Xlib's macros would break the headers above.
 #include <X11/Xatom.h>
+#include <X11/keysym.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -462,6 +463,15 @@ int Session::countLines(const std::string& prefix) const {
         if (line.compare(0, prefix.size(), prefix) == 0) n++;
     }
     return n;
+}
+
+void expectEscapeEnds(Session& s, int x, int y) {
+    s.moveTo(x, y);  // keys go to the window under the pointer
+    s.key(XK_Escape);
+    int status = 0;
+    ASSERT_TRUE(s.program().waitExit(Ms(3000), &status)) << "still running 3 s after ESC";
+    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace win

@@ -178,4 +178,7 @@ protected:
     View view;
 };
 
+// ESC with the pointer over the window at (x, y): the program must be gone within 3 s, status 0.
+void expectEscapeEnds(Session& s, int x = 512, int y = 100);
+
 }  // namespace win

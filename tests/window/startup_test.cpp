@@ -46,12 +46,7 @@ TEST(End, EscapeExitsAtOnceWithStatusZero) {
     ASSERT_TRUE(s.startServer());
     ASSERT_TRUE(s.startProgram());
     ASSERT_TRUE(s.waitForPicture(View{}));
-    s.moveTo(200, 600);  // keys go to the window under the pointer
-    s.key(XK_Escape);
-    int status = 0;
-    ASSERT_TRUE(s.program().waitExit(Ms(3000), &status)) << "still running 3 s after ESC";
-    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    expectEscapeEnds(s, 200, 600);
 }
 
 TEST(End, WithoutADisplayFreeglutFails) {

@@ -21,16 +21,6 @@ bool outsideWindow(int x, int y) {
     return x > 1023 || y > 767;
 }
 
-// ESC from over the window; the program must be gone with status 0.
-void expectEscapeEnds(Session& s) {
-    s.moveTo(512, 100);
-    s.key(XK_Escape);
-    int status = 0;
-    ASSERT_TRUE(s.program().waitExit(Ms(3000), &status)) << "still running 3 s after ESC";
-    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
 TEST_F(Robustness, StormOfRandomInput) {
     const unsigned seed = 20240611;
     SCOPED_TRACE("storm seed " + std::to_string(seed));
