@@ -53,6 +53,7 @@ std::string rangeError(const std::string& opt, const std::string& value, long lo
 const char* rendererName(Renderer r) {
     switch (r) {
         case Renderer::Cpu: return "cpu";
+        case Renderer::Simd: return "simd";
         case Renderer::Gpu: return "gpu";
         case Renderer::All: return "all";
     }
@@ -82,7 +83,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
             continue;
         }
         if (opt != "--renderer" && opt != "--seed" && opt != "--precision" && opt != "--frames" &&
-            opt != "--warmup" && opt != "--raw" && opt != "--png") {
+            opt != "--warmup" && opt != "--threads" && opt != "--simd-target" && opt != "--raw" &&
+            opt != "--png") {
             return fail("unknown option '" + opt + "'");
         }
 
@@ -97,9 +99,11 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 
         if (opt == "--renderer") {
             if (value == "cpu") o.renderer = Renderer::Cpu;
+            else if (value == "simd") o.renderer = Renderer::Simd;
             else if (value == "gpu") o.renderer = Renderer::Gpu;
             else if (value == "all") o.renderer = Renderer::All;
-            else return fail("option --renderer: unknown renderer '" + value + "' (cpu, gpu or all)");
+            else return fail("option --renderer: unknown renderer '" + value +
+                             "' (cpu, simd, gpu or all)");
         } else if (opt == "--seed") {
             const size_t comma = value.find(',');
             if (comma == std::string::npos || value.find(',', comma + 1) != std::string::npos ||
@@ -120,6 +124,17 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
             if (!parseInt(value, 0, MAX_WARMUP, &o.warmup)) {
                 return fail(rangeError(opt, value, 0, MAX_WARMUP));
             }
+        } else if (opt == "--threads") {
+            if (!parseInt(value, 1, MAX_THREADS, &o.threads)) {
+                return fail(rangeError(opt, value, 1, MAX_THREADS));
+            }
+        } else if (opt == "--simd-target") {
+            // Which names this CPU can run is main's business; the parser only normalises.
+            if (value.empty()) return fail("option --simd-target needs a target name");
+            o.simdTarget.clear();
+            for (char ch : value) {
+                o.simdTarget += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            }
         } else {
             if (value.empty()) return fail("option " + opt + " needs a file name");
             (opt == "--raw" ? o.rawPath : o.pngPath) = value;
@@ -132,21 +147,30 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string usageText() {
-    return "usage: julia-fractals-bench [--renderer cpu|gpu|all] [--seed MX,MY] [--precision N]\n"
-           "                            [--frames N] [--warmup N] [--verify] [--raw FILE]\n"
+    return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY]\n"
+           "                            [--precision N] [--frames N] [--warmup N] [--threads N]\n"
+           "                            [--simd-target NAME] [--verify] [--raw FILE]\n"
            "                            [--png FILE] [--json]\n"
            "\n"
-           "Times the CPU and GPU renderers on the viewer's 1024x768 frame (scale 0.003).\n"
-           "  --renderer R   cpu, gpu or all (default all)\n"
+           "Times the renderers on the viewer's 1024x768 frame (scale 0.003): cpu, the plain\n"
+           "loop on one thread; simd, the same image on vector lanes and threads; gpu, the CUDA\n"
+           "kernel.\n"
+           "  --renderer R   cpu, simd, gpu or all (default all: cpu, simd on one thread, simd on\n"
+           "                 every thread, gpu)\n"
            "  --seed MX,MY   the seed c = MX + MY i (default 0,0)\n"
            "  --precision N  the iteration limit (default 10)\n"
            "  --frames N     timed frames per renderer, 1 to 1000000 (default 50)\n"
            "  --warmup N     untimed frames before them, 0 to 1000000 (default 3)\n"
-           "  --verify       render one frame with each renderer and compare them bit for bit\n"
-           "                 instead of timing; exit 1 when they differ\n"
+           "  --threads N    threads of the simd renderer, 1 to 1024 (default: every hardware\n"
+           "                 thread)\n"
+           "  --simd-target NAME  the Highway target of the simd renderer, any letter case\n"
+           "                 (default: the best this CPU runs; a refused name lists them)\n"
+           "  --verify       render one frame with every renderer this machine runs and compare\n"
+           "                 each with cpu bit for bit instead of timing; exit 1 when one differs\n"
            "  --raw FILE     write the frame as raw float RGBA, row 0 (the bottom) first\n"
            "  --png FILE     write the frame as an 8-bit RGB PNG, as the window shows it\n"
            "  --json         one JSON object per line and renderer instead of the table\n"
            "With --renderer all the files hold the CPU renderer's frame.\n"
-           "Exit status: 0 done, 1 the renderers differ (--verify), 2 bad input or no usable GPU.\n";
+           "Exit status: 0 done, 1 the renderers differ (--verify), 2 bad input, an unusable\n"
+           "--simd-target, or no usable GPU for --renderer gpu.\n";
 }

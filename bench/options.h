@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-enum class Renderer { Cpu, Gpu, All };
+enum class Renderer { Cpu, Simd, Gpu, All };
 
 // The viewer's plane units per pixel; the tool measures the picture the window shows.
 constexpr float VIEW_SCALE = 0.003f;
 
 constexpr int MAX_FRAMES = 1000000;
 constexpr int MAX_WARMUP = 1000000;
+constexpr int MAX_THREADS = 1024;
 
 struct BenchOptions {
     Renderer renderer = Renderer::All;
@@ -20,6 +21,8 @@ struct BenchOptions {
     int precision = 10;
     int frames = 50;
     int warmup = 3;
+    int threads = 0;         // SIMD renderer threads; 0: one per hardware thread
+    std::string simdTarget;  // Highway target, lower case; empty: the best this CPU runs
     bool verify = false;
     bool json = false;
     bool help = false;

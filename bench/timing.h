@@ -22,6 +22,11 @@ Summary summarize(std::vector<double> samples);
 // The last frame is left in `h_pixels`.
 std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames);
 
+// Like timeCpuFrames for the SIMD renderer on `target` (one of simdTargets()) with `threads`
+// threads.
+std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
+                                   const std::string& target, int threads, int warmup, int frames);
+
 struct GpuSamples {
     std::vector<double> frameMs;   // host clock around the launch and the copy, as the viewer runs it
     std::vector<double> kernelMs;  // CUDA events around the kernel

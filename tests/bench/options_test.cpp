@@ -17,6 +17,8 @@ TEST(Options, DefaultsAreTheViewersInitialState) {
     EXPECT_EQ(r.options.precision, 10);
     EXPECT_EQ(r.options.frames, 50);
     EXPECT_EQ(r.options.warmup, 3);
+    EXPECT_EQ(r.options.threads, 0);
+    EXPECT_TRUE(r.options.simdTarget.empty());
     EXPECT_FALSE(r.options.verify || r.options.json || r.options.help);
     EXPECT_TRUE(r.options.rawPath.empty() && r.options.pngPath.empty());
 }
@@ -56,6 +58,11 @@ TEST(Options, RendererFlagsAndFiles) {
     EXPECT_EQ(r.options.rawPath, "-out.raw");
     EXPECT_EQ(r.options.pngPath, "pic.png");
     EXPECT_EQ(parse({"--renderer=gpu"}).options.renderer, Renderer::Gpu);
+    r = parse({"--renderer=simd", "--threads", "1024", "--simd-target", "AVX2"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.renderer, Renderer::Simd);
+    EXPECT_EQ(r.options.threads, 1024);
+    EXPECT_EQ(r.options.simdTarget, "avx2");  // which names are usable is checked later
     EXPECT_TRUE(parse({"--help"}).options.help);
 }
 
@@ -95,6 +102,11 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
         {{"--seed", "0,inf"}, "is not MX,MY"},
         {{"--seed", "1e39,0"}, "is not MX,MY"},  // overflows a float
         {{"--seed", "1 ,0"}, "is not MX,MY"},
+        {{"--threads", "0"}, "0 is out of range (1 to 1024)"},
+        {{"--threads=1025"}, "out of range"},
+        {{"--threads", "two"}, "'two' is not a whole number"},
+        {{"--simd-target="}, "--simd-target needs a target name"},
+        {{"--renderer", "SIMD"}, "unknown renderer 'SIMD'"},
         {{"--raw="}, "--raw needs a file name"},
         {{"--raw", "a", "--png", "a"}, "name the same file"},
     };
