@@ -221,6 +221,8 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
     flush(c3, run3, idx3);
 }
 
+int FloatLanes() { return static_cast<int>(hn::Lanes(DF())); }
+
 }  // namespace HWY_NAMESPACE
 }  // namespace julia_simd
 HWY_AFTER_NAMESPACE();
@@ -228,10 +230,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace julia_simd {
 HWY_EXPORT(RenderRows);
+HWY_EXPORT(FloatLanes);
 
 namespace {
 
 using RowsFunction = void (*)(const Frame&, int, int, bool);
+using LanesFunction = int (*)();
 
 std::string lowerCase(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -240,11 +244,13 @@ std::string lowerCase(std::string s) {
 
 // The function compiled for `target`: the entry Highway's own dispatch would call if this target
 // were the only one enabled. A local ChosenTarget keeps Highway's process-wide choice untouched.
-RowsFunction rowsFor(int64_t target) {
+size_t tableIndex(int64_t target) {
     hwy::ChosenTarget chosen;
     chosen.Update(target);
-    return HWY_DISPATCH_TABLE(RenderRows)[chosen.GetIndex()];
+    return chosen.GetIndex();
 }
+
+RowsFunction rowsFor(int64_t target) { return HWY_DISPATCH_TABLE(RenderRows)[tableIndex(target)]; }
 
 }  // namespace
 }  // namespace julia_simd
@@ -262,14 +268,19 @@ bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, floa
                        std::atomic<int>* rowsDone) {
     using namespace julia_simd;
     RowsFunction rows = nullptr;
+    int lanes = 0;
     for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        if (lowerCase(hwy::TargetName(t)) == lowerCase(target)) rows = rowsFor(t);
+        if (lowerCase(hwy::TargetName(t)) == lowerCase(target)) {
+            rows = rowsFor(t);
+            lanes = HWY_DISPATCH_TABLE(FloatLanes)[tableIndex(t)]();
+        }
     }
     if (!rows) return false;
 
     const Frame f{pixels, mx, my, precision, scale};
     const bool refill = mode == SimdMode::Refill ||
-                        (mode == SimdMode::Auto && precision >= SIMD_REFILL_FROM_LIMIT);
+                        (mode == SimdMode::Auto && lanes >= SIMD_REFILL_MIN_LANES &&
+                         precision >= SIMD_REFILL_FROM_LIMIT);
     const int band = refill ? REFILL_BAND_ROWS : 1;
     const int units = (HEIGHT + band - 1) / band;
     if (threads <= 0) threads = omp_get_num_procs();
