@@ -163,6 +163,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
     HWY_ALIGN float4 out[kMaxLanes];
     HWY_ALIGN int32_t outIndex[kMaxLanes];
     uint8_t outBits[(kMaxLanes + 7) / 8 + 8];
+    HWY_ALIGN int32_t order[kMaxLanes];
 
     auto xOf = [&](VI idx) { return plane(hn::Sub(hn::And(idx, columnMask), originColumn)); };
     auto yOf = [&](VI idx) { return plane(hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), originRow)); };
@@ -182,10 +183,28 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
         flush(c, run, idx);
         const size_t live = hn::CountTrue(df, run);
         const MI runI = hn::RebindMask(di, run);
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
         ar = hn::Compress(ar, run);
         ai = hn::Compress(ai, run);
         c = hn::Compress(c, runI);
         idx = hn::Compress(idx, runI);
+#else
+        // Elsewhere Highway 1.0.3's Compress copies a lookup table onto the stack at every call;
+        // one permutation built from the mask bits serves all four vectors instead.
+        hn::StoreMaskBits(di, runI, outBits);
+        int packed = 0;
+        for (int pass = 1; pass >= 0; pass--) {
+            for (int l = 0; l < lanes; l++) {
+                if (((outBits[l >> 3] >> (l & 7)) & 1) == pass) order[packed++] = l;
+            }
+        }
+        const auto orderF = hn::SetTableIndices(df, order);
+        const auto orderI = hn::SetTableIndices(di, order);
+        ar = hn::TableLookupLanes(ar, orderF);
+        ai = hn::TableLookupLanes(ai, orderF);
+        c = hn::TableLookupLanes(c, orderI);
+        idx = hn::TableLookupLanes(idx, orderI);
+#endif
         const MI kept = hn::FirstN(di, live);
         const VI wanted = hn::Iota(di, cursor - static_cast<int>(live));
         const MI fresh = hn::AndNot(kept, hn::Lt(wanted, endV));
@@ -278,9 +297,9 @@ bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, floa
     if (!rows) return false;
 
     const Frame f{pixels, mx, my, precision, scale};
+    const int refillFrom = lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
     const bool refill = mode == SimdMode::Refill ||
-                        (mode == SimdMode::Auto && lanes >= SIMD_REFILL_MIN_LANES &&
-                         precision >= SIMD_REFILL_FROM_LIMIT);
+                        (mode == SimdMode::Auto && lanes >= 4 && precision >= refillFrom);
     const int band = refill ? REFILL_BAND_ROWS : 1;
     const int units = (HEIGHT + band - 1) / band;
     if (threads <= 0) threads = omp_get_num_procs();

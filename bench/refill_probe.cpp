@@ -1,0 +1,50 @@
+// julia-refill-probe: the SIMD renderer's two lane modes side by side, so that the limit and
+// vector width from which its automatic choice refills lanes can be checked on a CPU. For each
+// target this CPU runs and each limit, the median frame on one thread with tiles and with refill.
+// Usage: julia-refill-probe [MX MY [FRAMES]]   (default seed -0.8 0.156, 7 frames)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "geometry.h"
+#include "simd_renderer.h"
+
+namespace {
+
+double medianMs(const std::string& target, float4* img, float mx, float my, int limit,
+                SimdMode mode, int frames) {
+    std::vector<double> ms;
+    renderJuliaSIMDOn(target, img, mx, my, limit, 0.003f, 1, mode);  // warm-up
+    for (int k = 0; k < frames; k++) {
+        const auto t0 = std::chrono::steady_clock::now();
+        renderJuliaSIMDOn(target, img, mx, my, limit, 0.003f, 1, mode);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const float mx = argc > 2 ? std::strtof(argv[1], nullptr) : -0.8f;
+    const float my = argc > 2 ? std::strtof(argv[2], nullptr) : 0.156f;
+    const int frames = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
+    std::vector<float4> img(PIXEL_COUNT);
+    std::printf("seed (%g, %g), one thread, median of %d frames\n", mx, my, frames);
+    std::printf("%-8s %6s %10s %10s %15s\n", "target", "limit", "tiles ms", "refill ms",
+                "tiles / refill");
+    for (const std::string& target : simdTargets()) {
+        for (int limit : {10, 100, 200, 500, 1000, 10000}) {
+            const double tiles = medianMs(target, img.data(), mx, my, limit, SimdMode::Tiles, frames);
+            const double refill =
+                medianMs(target, img.data(), mx, my, limit, SimdMode::Refill, frames);
+            std::printf("%-8s %6d %10.2f %10.2f %14.2fx\n", target.c_str(), limit, tiles, refill,
+                        tiles / refill);
+            std::fflush(stdout);
+        }
+    }
+}
