@@ -5,6 +5,9 @@
 // x86-64 only, for the inline assembly.
 #include <chrono>
 #include <cstdio>
+#include <string>
+
+#include <getopt.h>
 
 #include "julia.h"
 
@@ -53,9 +56,45 @@ double nsPerRuleIteration(int n) {
     return ns;
 }
 
+const char USAGE[] =
+    "usage: julia-loop-probe [-h|--help] [--version]\n"
+    "\n"
+    "Times the escape-time loop on one point that never escapes: the floor under the CPU\n"
+    "renderer's time per iteration. Takes a few seconds.\n";
+
+// 0: go on and measure; otherwise the exit status: 0 after --help or --version, 2 when refused.
+int handleArguments(int argc, char** argv) {
+    static const option LONG_OPTIONS[] = {{"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    int c = 0, at = 1;
+    while ((at = optind, c = getopt_long(argc, argv, "+h", LONG_OPTIONS, nullptr)) != -1) {
+        const std::string word = argv[at];
+        const bool exact = word == "-h" || word == "--help" || word == "--version";
+        if (c == 'h' && exact) {
+            std::fputs(USAGE, stdout);
+            return -1;
+        }
+        if (c == 'V' && exact) {
+            std::printf("julia-loop-probe %s\n", JULIA_VERSION);
+            return -1;
+        }
+        std::fprintf(stderr, "julia-loop-probe: unknown option '%s' (see --help)\n", word.c_str());
+        return 2;
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "julia-loop-probe: unexpected argument '%s' (see --help)\n",
+                     argv[optind]);
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int status = handleArguments(argc, argv)) return status < 0 ? 0 : status;
     const int n = limit;
     double rule = 1e9, iadd = 1e9, fadd = 1e9;
     for (int rep = 0; rep < 5; rep++) {  // the best of five: the least disturbed run

@@ -145,5 +145,10 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (parsed.options.version) {
+        std::printf("julia-fractals-bench %s\n", JULIA_VERSION);
+        return 0;
+    }
+    if (parsed.options.renderer == Renderer::Simd) return refuse("the simd renderer is not built in");
     return run(parsed.options);
 }

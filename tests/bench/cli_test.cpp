@@ -15,13 +15,14 @@ struct Result {
     std::string out, err;
 };
 
-Result bench(const std::string& args) {
+Result runTool(const std::string& exe, const std::string& args) {
     ScratchDir logs;
-    const std::string cmd = std::string(BENCH_EXE) + " " + args + " >" + (logs / "out") + " 2>" +
-                            (logs / "err");
+    const std::string cmd = exe + " " + args + " >" + (logs / "out") + " 2>" + (logs / "err");
     const int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readFile(logs / "out"), readFile(logs / "err")};
 }
+
+Result bench(const std::string& args) { return runTool(BENCH_EXE, args); }
 
 int lines(const std::string& s) { return (int)std::count(s.begin(), s.end(), '\n'); }
 
@@ -85,11 +86,26 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
     }
 }
 
-TEST(Cli, HelpGoesToStandardOutput) {
-    const Result r = bench("--help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: julia-fractals-bench", 0), 0u);
-    EXPECT_TRUE(r.err.empty());
+TEST(Cli, HelpAndVersionGoToStandardOutput) {
+    std::vector<std::pair<std::string, std::string>> tools = {{BENCH_EXE, "julia-fractals-bench"}};
+#ifdef PROBE_EXE
+    tools.push_back({PROBE_EXE, "julia-loop-probe"});
+#endif
+    for (const auto& [exe, name] : tools) {
+        for (const char* help : {"--help", "-h"}) {
+            const Result r = runTool(exe, help);
+            EXPECT_EQ(r.status, 0) << name << " " << help;
+            EXPECT_EQ(r.out.rfind("usage: " + name, 0), 0u) << r.out;
+            EXPECT_TRUE(r.err.empty()) << r.err;
+        }
+        const Result v = runTool(exe, "--version");
+        EXPECT_EQ(v.status, 0);
+        EXPECT_EQ(v.out, name + " " + JULIA_VERSION + "\n");
+        const Result bad = runTool(exe, "--verbose");
+        EXPECT_EQ(bad.status, 2) << name;
+        EXPECT_EQ(lines(bad.err), 1) << bad.err;
+        EXPECT_TRUE(bad.out.empty()) << bad.out;
+    }
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ TEST(Options, DefaultsAreTheViewersInitialState) {
     EXPECT_EQ(r.options.precision, 10);
     EXPECT_EQ(r.options.frames, 50);
     EXPECT_EQ(r.options.warmup, 3);
-    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help);
+    EXPECT_EQ(r.options.threads, 0);
+    EXPECT_TRUE(r.options.simdTarget.empty());
+    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help || r.options.version);
     EXPECT_TRUE(r.options.rawPath.empty() && r.options.pngPath.empty());
 }
 
@@ -57,6 +59,17 @@ TEST(Options, RendererFlagsAndFiles) {
     EXPECT_EQ(r.options.pngPath, "pic.png");
     EXPECT_EQ(parse({"--renderer=gpu"}).options.renderer, Renderer::Gpu);
     EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_TRUE(parse({"-h"}).options.help);
+    EXPECT_TRUE(parse({"--version"}).options.version);
+
+    r = parse({"--renderer", "simd", "--threads", "1024", "--simd-target=AVX2", "--png", "-",
+               "--raw", "f.raw"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.renderer, Renderer::Simd);
+    EXPECT_EQ(r.options.threads, 1024);
+    EXPECT_EQ(r.options.simdTarget, "avx2") << "target names are taken in any case";
+    EXPECT_EQ(r.options.pngPath, "-");
+    EXPECT_EQ(parse({"--threads=1"}).options.threads, 1);
 }
 
 TEST(Options, RefusedWithOneLineNamingTheProblem) {
@@ -67,7 +80,11 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
     const Case cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--frame", "5"}, "unknown option '--frame'"},
-        {{"-v"}, "unexpected argument '-v'"},
+        {{"-v"}, "unknown option '-v'"},
+        {{"-hv"}, "unknown option '-v'"},
+        {{"-"}, "unexpected argument '-'"},
+        {{"--fram=5"}, "unknown option '--fram'"},  // no abbreviations
+        {{"--help=yes"}, "--help takes no value"},
         {{"extra"}, "unexpected argument 'extra'"},
         {{"--"}, "unexpected argument '--'"},
         {{"--seed"}, "--seed needs a value"},
@@ -97,6 +114,12 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
         {{"--seed", "1 ,0"}, "is not MX,MY"},
         {{"--raw="}, "--raw needs a file name"},
         {{"--raw", "a", "--png", "a"}, "name the same file"},
+        {{"--raw", "-", "--png=-"}, "cannot both write to standard output"},
+        {{"--threads", "0"}, "0 is out of range (1 to 1024)"},
+        {{"--threads", "1025"}, "out of range"},
+        {{"--threads", "all"}, "'all' is not a whole number"},
+        {{"--simd-target="}, "--simd-target needs a target name"},
+        {{"--renderer", "SIMD"}, "unknown renderer 'SIMD'"},
     };
     for (const Case& c : cases) {
         std::string cmd;
