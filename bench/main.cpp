@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "compare.h"
 #include "cpu_renderer.h"
 #include "geometry.h"
@@ -26,7 +28,7 @@ int refuse(const std::string& message) {
 }
 
 // The destination files, opened (as temporaries) before any work so that a bad path is refused
-// before anything is written, and committed together at the end.
+// before anything is written.
 struct Outputs {
     OutputFile raw, png;
     bool wantRaw = false, wantPng = false;
@@ -36,11 +38,35 @@ struct Outputs {
         wantPng = !o.pngPath.empty();
         return (!wantRaw || raw.open(o.rawPath, error)) && (!wantPng || png.open(o.pngPath, error));
     }
-    // Both files are written in full before either is renamed into place.
+    bool toStdout() const { return (wantRaw && raw.toStdout()) || (wantPng && png.toStdout()); }
+
+    // Both images are made in full before either is committed, and standard output comes last,
+    // so a refusal never follows an image that went out there. A commit can still fail after
+    // the other file is in place; the message then says which one was written.
     bool write(const float4* frame, std::string* error) {
-        return (!wantRaw || writeRaw(raw, frame, error)) &&
-               (!wantPng || writePng(png, frame, error)) && (!wantRaw || raw.commit(error)) &&
-               (!wantPng || png.commit(error));
+        struct Item {
+            bool wanted;
+            OutputFile& file;
+            bool (*write)(OutputFile&, const float4*, std::string*);
+            const char* what;
+        };
+        Item items[] = {{wantRaw, raw, writeRaw, "the raw image"}, {wantPng, png, writePng, "the PNG"}};
+        std::string written;
+        for (bool stdoutPass : {false, true}) {
+            for (Item& it : items) {
+                if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+                if (!it.write(it.file, frame, error)) return false;
+            }
+            for (Item& it : items) {
+                if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+                if (!it.file.commit(error)) {
+                    if (!written.empty()) *error += "; " + written + " was written";
+                    return false;
+                }
+                written = std::string(it.what) + " '" + it.file.target() + "'";
+            }
+        }
+        return true;
     }
 };
 
@@ -84,6 +110,12 @@ int run(const BenchOptions& o) {
     Outputs out;
     std::string error;
     if (!out.open(o, &error)) return refuse(error);
+    if (out.toStdout()) {
+        // The image owns standard output (its stream holds a copy of the descriptor); the
+        // results go to standard error instead.
+        std::fflush(stdout);
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
 
     const FrameParams p{o.mx, o.my, o.precision, VIEW_SCALE};
     const bool wantCpu = !o.verify && o.renderer != Renderer::Gpu;
