@@ -1,5 +1,6 @@
 // julia-fractals-bench: times the CPU and the GPU renderer on the viewer's frame, compares their
 // images bit for bit, and writes the frame as raw floats or as a PNG. No window is involved.
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "image_io.h"
 #include "iterations.h"
 #include "options.h"
+#include "progress.h"
 #include "report.h"
 #include "timing.h"
 
@@ -70,13 +72,27 @@ struct Outputs {
     }
 };
 
-int verify(const BenchOptions& o, const FrameParams& p, float4* d_pixels, Outputs& out) {
+// Refuses with the progress line out of the way.
+int refuse(Progress& progress, const std::string& message) {
+    progress.clear();
+    return refuse(message);
+}
+
+int verify(const BenchOptions& o, const FrameParams& p, float4* d_pixels, Outputs& out,
+           Progress& progress) {
     std::vector<float4> cpu(PIXEL_COUNT), gpu(PIXEL_COUNT);
-    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale);
+    std::atomic<int> rows{0};
+    progress.phase("cpu: the frame to compare", &rows);
+    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale, &rows);
     std::string error;
-    if (!renderGpuFrame(gpu.data(), d_pixels, p, &error)) return refuse("GPU frame failed: " + error);
+    progress.phase("gpu: the frame to compare");
+    if (!renderGpuFrame(gpu.data(), d_pixels, p, &error)) {
+        return refuse(progress, "GPU frame failed: " + error);
+    }
     const FrameComparison cmp = compareFrames(cpu.data(), gpu.data());
-    if (!out.write(cpu.data(), &error)) return refuse(error);
+    progress.phase("writing the image");
+    if (!out.write(cpu.data(), &error)) return refuse(progress, error);
+    progress.clear();
 
     if (o.json) {
         std::printf("{\"verify\":true,\"seed\":[%s,%s],\"precision\":%d,\"scale\":%s,"
@@ -110,6 +126,7 @@ int run(const BenchOptions& o) {
     Outputs out;
     std::string error;
     if (!out.open(o, &error)) return refuse(error);
+    Progress progress(::isatty(STDERR_FILENO));
     if (out.toStdout()) {
         // The image owns standard output (its stream holds a copy of the descriptor); the
         // results go to standard error instead.
@@ -125,46 +142,72 @@ int run(const BenchOptions& o) {
     // Without a usable GPU, `all` degrades to the CPU; anything that asked for the GPU is refused.
     std::string gpuSkipped;
     DeviceImage device;
+    if (useGpu) progress.phase("gpu: starting CUDA");
     if (useGpu && (!gpuUsable(&gpuSkipped) || !device.allocate(&gpuSkipped))) {
-        if (needGpu) return refuse("no usable GPU: " + gpuSkipped);
+        if (needGpu) return refuse(progress, "no usable GPU: " + gpuSkipped);
         useGpu = false;
     }
-    if (o.verify) return verify(o, p, device.get(), out);
+    if (progress.enabled()) {
+        // For the estimate of the time left: a frame at a huge limit shows at once that it
+        // would take hours.
+        progress.phase("estimating the work");
+        progress.setWork(estimateWork(p.mx, p.my, p.precision, p.scale));
+    }
+    if (o.verify) return verify(o, p, device.get(), out, progress);
+
+    // Before anything slow: the iteration count costs as much as a frame.
+    progress.clear();
+    if (!o.json) std::printf("%s\n%s\n", runDescription(o).c_str(), tableHeader().c_str());
+    std::fflush(stdout);
 
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
-    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
+    std::atomic<int> rows{0};
+    progress.phase("counting iterations", &rows);
+    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &rows);
     std::unique_ptr<float4[]> cpuFrame, gpuFrame;  // pageable, like the viewer's host image
     RendererReport cpuReport{"cpu", o.frames, {}, iterations};
     RendererReport gpuReport{"gpu", o.frames, {}, iterations, true};
 
-    if (!o.json) std::printf("%s\n%s\n", runDescription(o).c_str(), tableHeader().c_str());
     if (wantCpu) {
         cpuFrame.reset(new float4[PIXEL_COUNT]());  // touched now, not in a timed frame
-        cpuReport.frameMs = summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames));
+        const auto showFrame = [&](bool timed, int k, int count) {
+            progress.phase("cpu: " + std::string(timed ? "timed" : "warm-up") + " frame " +
+                               std::to_string(k) + " of " + std::to_string(count),
+                           &rows);
+        };
+        cpuReport.frameMs =
+            summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames, &rows, showFrame));
+        progress.clear();
         print(cpuReport, o);
         std::fflush(stdout);
     }
     if (useGpu) {
         gpuFrame.reset(new float4[PIXEL_COUNT]());
         GpuSamples s;
+        progress.phase("gpu: " + std::to_string(o.warmup) + " warm-up and " +
+                       std::to_string(o.frames) + " timed frames");
         if (timeGpuFrames(gpuFrame.get(), device.get(), p, o.warmup, o.frames, &s, &error)) {
             gpuReport.frameMs = summarize(s.frameMs);
             gpuReport.kernelMs = summarize(s.kernelMs).median;
             gpuReport.copyMs = summarize(s.copyMs).median;
+            progress.clear();
             print(gpuReport, o);
             if (wantCpu && !o.json) std::printf("%s\n", speedupLine(cpuReport, gpuReport).c_str());
         } else if (needGpu) {
-            return refuse("GPU frame failed: " + error);
+            return refuse(progress, "GPU frame failed: " + error);
         } else {
             useGpu = false;
             gpuSkipped = error;
         }
     }
+    progress.clear();
     if (!gpuSkipped.empty() && !useGpu) {
         // Kept off standard output in JSON mode, so that it stays one object per line.
         std::fprintf(o.json ? stderr : stdout, "gpu: skipped: %s\n", gpuSkipped.c_str());
     }
-    if (!out.write(wantCpu ? cpuFrame.get() : gpuFrame.get(), &error)) return refuse(error);
+    std::fflush(stdout);
+    if (out.wantRaw || out.wantPng) progress.phase("writing the image");
+    if (!out.write(wantCpu ? cpuFrame.get() : gpuFrame.get(), &error)) return refuse(progress, error);
     return 0;
 }
 

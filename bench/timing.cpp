@@ -67,13 +67,18 @@ Summary summarize(std::vector<double> samples) {
     return s;
 }
 
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames) {
-    for (int k = 0; k < warmup; k++) renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale);
+std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
+                                  std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
+    for (int k = 0; k < warmup; k++) {
+        if (beforeFrame) beforeFrame(false, k + 1, warmup);
+        renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone);
+    }
     std::vector<double> ms;
     ms.reserve(frames);
     for (int k = 0; k < frames; k++) {
+        if (beforeFrame) beforeFrame(true, k + 1, frames);
         const Clock::time_point t0 = Clock::now();
-        renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale);
+        renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone);
         ms.push_back(msSince(t0));
     }
     return ms;

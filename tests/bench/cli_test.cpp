@@ -170,6 +170,7 @@ TEST(Cli, CpuRunWritesItsFrameAndOneJsonLine) {
     const Result r = bench("--renderer cpu --seed -0.8,0.156 --precision 20 --frames 2 --warmup 0 "
                            "--json --raw " + (dir / "f.raw") + " --png=" + (dir / "f.png"));
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "no progress where standard error is no terminal: " << r.err;
     EXPECT_EQ(lines(r.out), 1) << r.out;
     EXPECT_EQ(r.out.rfind("{\"renderer\":\"cpu\",", 0), 0u) << r.out;
     const std::string iterations =
