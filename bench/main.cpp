@@ -202,8 +202,8 @@ int run(const BenchOptions& o) {
     }
     progress.clear();
     if (!gpuSkipped.empty() && !useGpu) {
-        // Kept off standard output in JSON mode, so that it stays one object per line.
-        std::fprintf(o.json ? stderr : stdout, "gpu: skipped: %s\n", gpuSkipped.c_str());
+        if (o.json) std::printf("%s\n", jsonSkipped("gpu", gpuSkipped).c_str());
+        else std::printf("gpu: skipped: %s\n", gpuSkipped.c_str());
     }
     std::fflush(stdout);
     if (out.wantRaw || out.wantPng) progress.phase("writing the image");

@@ -23,6 +23,24 @@ std::string cell(bool present, const char* fmt, double v) {
 
 std::string json(bool present, double v) { return present ? format("%.6g", v) : "null"; }
 
+// A JSON string: quotes, backslashes and control characters escaped; other bytes as they are.
+std::string jsonString(const std::string& text) {
+    std::string s = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            s += buf;
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s + "\"";
+}
+
 }  // namespace
 
 std::string shortFloat(float v) {
@@ -89,4 +107,9 @@ std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
         s += ",\"copy_gb_per_s\":" + json(r.copyMs > 0, copyGBs(r));
     }
     return s + "}";
+}
+
+std::string jsonSkipped(const char* renderer, const std::string& reason) {
+    return std::string("{\"renderer\":\"") + renderer + "\",\"skipped\":true,\"reason\":" +
+           jsonString(reason) + "}";
 }

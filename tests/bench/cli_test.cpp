@@ -195,6 +195,14 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
     } else {
         EXPECT_NE(all.out.find("gpu: skipped: " + why), std::string::npos) << all.out;
     }
+    // In JSON every renderer asked for has its line: timed, or skipped with the reason.
+    const Result json = bench("--json --renderer all" + quick);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(lines(json.out), 2) << json.out;
+    EXPECT_EQ(json.out.find("{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"") !=
+                  std::string::npos,
+              !gpu)
+        << json.out;
 
     const Result only = bench("--renderer gpu" + quick);
     const Result verify = bench("--verify --precision 50");

@@ -25,6 +25,11 @@ TEST(Report, JsonHasNoWordsJsonLacks) {
     EXPECT_NE(g.find("\"copy_gb_per_s\":null"), std::string::npos) << g;
 }
 
+TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
+    EXPECT_EQ(jsonSkipped("gpu", "no \"CUDA\" device\\here\n"),
+              "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
+}
+
 TEST(Report, SeedsAreShortAndExact) {
     EXPECT_EQ(shortFloat(-0.8f), "-0.8");
     EXPECT_EQ(shortFloat(0.003f), "0.003");
