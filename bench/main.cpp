@@ -90,7 +90,7 @@ int verify(const BenchOptions& o, const FrameParams& p, float4* d_pixels, Output
         return refuse(progress, "GPU frame failed: " + error);
     }
     const FrameComparison cmp = compareFrames(cpu.data(), gpu.data());
-    progress.phase("writing the image");
+    if (out.wantRaw || out.wantPng) progress.phase("writing the image");
     if (!out.write(cpu.data(), &error)) return refuse(progress, error);
     progress.clear();
 
