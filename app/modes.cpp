@@ -29,7 +29,7 @@ void initGPU() {
     void* d = nullptr;
     const cudaError_t err = cudaMalloc(&d, BUFFER_SIZE);
     if (err != cudaSuccess) {
-        printf("ERROR: %s\n", cudaGetErrorString(err));
+        printf("ERROR: no usable GPU: %s; staying on the CPU renderer\n", cudaGetErrorString(err));
         fflush(stdout);
         cudaGetLastError();  // clear it, so it is not mistaken later for a launch failure
         state.mode = MODE_CPU;

@@ -1,22 +1,9 @@
+// The device image the tool renders into, released with its object.
 #include "gpu_device.h"
 
 #include <cuda_runtime_api.h>
 
 #include "geometry.h"
-
-bool gpuUsable(std::string* why) {
-    int count = 0;
-    const cudaError_t err = cudaGetDeviceCount(&count);
-    if (err != cudaSuccess) {
-        *why = std::string("cudaGetDeviceCount: ") + cudaGetErrorString(err);
-        return false;
-    }
-    if (count == 0) {
-        *why = "cudaGetDeviceCount found no CUDA device";
-        return false;
-    }
-    return true;
-}
 
 DeviceImage::~DeviceImage() {
     if (d_pixels_) cudaFree(d_pixels_);

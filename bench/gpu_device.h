@@ -1,12 +1,12 @@
-// The GPU as the tool sees it: whether one is usable, and the device image for the kernel.
+// The GPU as the tool sees it: whether one is usable (the renderers' own check), and the device
+// image for the kernel.
 #pragma once
 
 #include <string>
 
 #include <vector_types.h>
 
-// True when the CUDA runtime reports at least one device; otherwise *why says what it reported.
-bool gpuUsable(std::string* why);
+#include "gpu_status.h"
 
 // The device PixelImage, released with the object.
 class DeviceImage {

@@ -84,8 +84,10 @@ std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int wa
     return ms;
 }
 
+// Exactly the viewer's GPU frame, so that what is verified is what the window shows.
 bool renderGpuFrame(float4* h_pixels, float4* d_pixels, const FrameParams& p, std::string* error) {
-    return gpuFrame(h_pixels, d_pixels, p, nullptr, error);
+    return cudaOk(renderJuliaGPU(h_pixels, d_pixels, p.mx, p.my, p.precision, p.scale),
+                  "GPU frame (launch, kernel or device-to-host copy)", error);
 }
 
 bool timeGpuFrames(float4* h_pixels, float4* d_pixels, const FrameParams& p, int warmup,

@@ -36,7 +36,8 @@ struct GpuSamples {
     std::vector<double> copyMs;    // CUDA events around the device-to-host copy
 };
 
-// One GPU frame, launch and copy, with every CUDA error reported (the viewer checks none).
+// One GPU frame as the viewer renders it, launch and copy, with the launch's or else the copy's
+// error reported.
 bool renderGpuFrame(float4* h_pixels, float4* d_pixels, const FrameParams& p, std::string* error);
 
 // Like timeCpuFrames for the GPU; false, with *error set, at the first CUDA error.

@@ -43,9 +43,14 @@ julia_prepare() {
     julia_find_nvcc
 }
 
-# Configures (Release unless told otherwise) and builds the given targets in build/.
+# Configures (Release unless told otherwise) and builds the given targets in build/. Of CMake's
+# configure output only the chosen CUDA architectures are shown, or all of it when it fails.
 julia_build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" >/dev/null \
-        || julia_die "CMake could not configure the build"
+    local out
+    if ! out=$(cmake -S . -B build -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" 2>&1); then
+        echo "$out" >&2
+        julia_die "CMake could not configure the build"
+    fi
+    grep -- "CUDA architectures:" <<<"$out" || true
     cmake --build build -j"$(nproc)" "$@" || julia_die "the build failed"
 }

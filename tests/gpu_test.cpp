@@ -1,14 +1,23 @@
-// The GPU renderer against the CPU renderer, bit for bit, over the states where the two could
-// drift apart. These need a usable CUDA device and skip, saying why, where there is none.
+// Everything that needs a GPU: the GPU renderer against the CPU renderer, bit for bit, over the
+// states where the two could drift apart; GPU mode's buffers; a frame whose kernel fails. These
+// skip, saying why, where no CUDA device is usable.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include <cuda_runtime_api.h>
 #include <gtest/gtest.h>
 
+#include "app_state.h"
 #include "cpu_renderer.h"
 #include "gpu_renderer.h"
+#include "gpu_status.h"
 #include "image_compare.h"
 #include "julia.h"
+#include "modes.h"
+#include "render_step.h"
 
 namespace {
 
@@ -17,12 +26,8 @@ constexpr float SCALE = 0.003f;
 class GpuRenderer : public ::testing::Test {
 protected:
     void SetUp() override {
-        int n = 0;
-        const cudaError_t err = cudaGetDeviceCount(&n);
-        if (err != cudaSuccess || n == 0) {
-            GTEST_SKIP() << "no usable CUDA device: "
-                         << (err != cudaSuccess ? cudaGetErrorString(err) : "none found");
-        }
+        std::string why;
+        if (!gpuUsable(&why)) GTEST_SKIP() << "no usable GPU: " << why;
         ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&d_pixels), BUFFER_SIZE), cudaSuccess);
         // A device image full of NaNs, so a pixel no thread writes cannot pass for a right one.
         ASSERT_EQ(cudaMemset(d_pixels, 0xFF, BUFFER_SIZE), cudaSuccess);
@@ -42,9 +47,9 @@ protected:
 };
 
 TEST_F(GpuRenderer, InitialStateAndTheThreadToPixelMapping) {
-    renderBoth(0.0f, 0.0f, 10);
+    ASSERT_NO_FATAL_FAILURE(renderBoth(0.0f, 0.0f, 10));
     EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()));
-    // Thread 0 of block 0, thread 0 of block 1, thread 1 of block 2, the last thread of the grid.
+    // Thread 0 of block 0, thread 0 of block 1, thread 0 of block 2, the last thread of the grid.
     const int pixels[][2] = {{0, 0}, {0, 512}, {1, 0}, {767, 1023}};
     std::vector<float4> expected(PIXEL_COUNT);
     for (auto& p : pixels) {
@@ -68,7 +73,8 @@ TEST_F(GpuRenderer, EqualsCpuAcrossSeedsAndLimits) {
     };
     for (int precision : {1, 10, 100, 1000, 0, -3}) {
         for (auto& s : seeds) {
-            renderBoth(s.mx, s.my, precision);
+            ASSERT_NO_FATAL_FAILURE(renderBoth(s.mx, s.my, precision))
+                << "seed " << s.name << ", limit " << precision;
             EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()))
                 << "seed " << s.name << ", limit " << precision;
         }
@@ -76,9 +82,61 @@ TEST_F(GpuRenderer, EqualsCpuAcrossSeedsAndLimits) {
 }
 
 TEST_F(GpuRenderer, EveryFrameIsRecomputed) {
-    renderBoth(-0.8f, 0.156f, 100);
-    renderBoth(0.0f, 0.0f, 10);  // a second state over the first: nothing of the first may remain
+    ASSERT_NO_FATAL_FAILURE(renderBoth(-0.8f, 0.156f, 100));
+    // A second state over the first: nothing of the first may remain.
+    ASSERT_NO_FATAL_FAILURE(renderBoth(0.0f, 0.0f, 10));
     EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()));
+}
+
+TEST_F(GpuRenderer, AnEarlierCallsErrorIsNotBlamedOnTheFrame) {
+    // A failed free leaves a non-sticky error pending; the frame after it is sound.
+    ASSERT_NE(cudaFree(reinterpret_cast<void*>(16)), cudaSuccess);
+    ASSERT_NO_FATAL_FAILURE(renderBoth(-0.8f, 0.156f, 100));
+    EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()));
+}
+
+// GPU mode whose kernel faults while it runs (it writes through a null device image): the launch
+// itself succeeds, so only the copy can tell. The frame step must say so in one line, go back to
+// CPU mode and show the CPU's image. A fault spoils the process's CUDA context, so this runs in a
+// child process of its own; the child's exit status is the verdict.
+void faultingFrameFallsBack() {
+    setMode(MODE_GPU);
+    if (state.mode != MODE_GPU) _exit(2);
+    state.d_pixels = nullptr;  // the real image is lost with the child
+    ::testing::internal::CaptureStdout();
+    renderCurrentMode();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    std::vector<float4> cpu(PIXEL_COUNT);
+    renderJuliaCPU(cpu.data(), state.mx, state.my, state.precision, state.scale);
+    const bool oneLine = out.rfind("ERROR: the GPU could not render the frame: ", 0) == 0 &&
+                         out.find('\n') == out.size() - 1;
+    const bool onCpu = state.mode == MODE_CPU && state.d_pixels == nullptr &&
+                       state.h_pixels != nullptr && imagesEqual(cpu.data(), state.h_pixels);
+    std::fprintf(stderr, "printed: %s", out.c_str());
+    _exit(oneLine && onCpu ? 0 : 1);
+}
+
+TEST_F(GpuRenderer, AKernelThatFaultsSendsTheFrameToTheCpu) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, not a fork of this one
+    EXPECT_EXIT(faultingFrameFallsBack(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(GpuRenderer, GpuModeHoldsBothImagesAndLeavingItFreesTheDeviceImage) {
+    setMode(MODE_GPU);
+    ASSERT_EQ(state.mode, MODE_GPU);
+    ASSERT_NE(state.d_pixels, nullptr);
+    ASSERT_NE(state.h_pixels, nullptr);
+    size_t freeBefore = 0, total = 0;
+    cudaMemGetInfo(&freeBefore, &total);
+    setMode(MODE_GPU);  // the current mode again: release, then allocate
+    ASSERT_NE(state.d_pixels, nullptr);
+    setMode(MODE_CPU);
+    EXPECT_EQ(state.d_pixels, nullptr);
+    ASSERT_NE(state.h_pixels, nullptr);
+    size_t freeAfter = 0;
+    cudaMemGetInfo(&freeAfter, &total);
+    EXPECT_GE(freeAfter, freeBefore + BUFFER_SIZE) << "the device image was not released";
+    cleanMode();
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include <GL/freeglut_std.h>
-#include <cuda_runtime_api.h>
 #include <gtest/gtest.h>
 
 #include "app_state.h"
+#include "gpu_status.h"
 #include "image_compare.h"
 #include "input.h"
 #include "modes.h"
@@ -93,8 +93,7 @@ TEST_F(Input, ModeKeysReallocateEvenTheCurrentMode) {
 }
 
 TEST_F(Input, GpuKeysSelectTheGpuModeOrSayWhyNot) {
-    int n = 0;
-    const bool gpu = cudaGetDeviceCount(&n) == cudaSuccess && n > 0;
+    const bool gpu = gpuUsable();
     for (auto press : {+[] { keyboard('2', 0, 0); }, +[] { special(GLUT_KEY_DOWN, 0, 0); }}) {
         ::testing::internal::CaptureStdout();
         press();
@@ -107,7 +106,7 @@ TEST_F(Input, GpuKeysSelectTheGpuModeOrSayWhyNot) {
         } else {
             EXPECT_EQ(state.mode, MODE_CPU);
             EXPECT_EQ(state.d_pixels, nullptr);
-            EXPECT_EQ(out.rfind("ERROR: ", 0), 0u) << out;
+            EXPECT_EQ(out.rfind("ERROR: no usable GPU: ", 0), 0u) << out;
         }
         setMode(MODE_CPU);
     }

@@ -1,23 +1,22 @@
 // Mode switching without a window: the buffers each mode owns, reallocation on every switch, and a
-// GPU mode that refuses to pretend when no GPU can hold its image.
+// GPU mode that refuses to pretend when no GPU can hold its image or render its frame.
 #include <malloc.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include <cuda_runtime_api.h>
 #include <gtest/gtest.h>
 
 #include "app_state.h"
+#include "cpu_renderer.h"
 #include "geometry.h"
+#include "gpu_status.h"
+#include "image_compare.h"
 #include "modes.h"
+#include "render_step.h"
 
 namespace {
-
-bool gpuUsable() {
-    int n = 0;
-    return cudaGetDeviceCount(&n) == cudaSuccess && n > 0;
-}
 
 // Bytes the allocator has handed out, from the heap and from mappings alike.
 std::size_t bytesInUse() {
@@ -35,10 +34,17 @@ bool allZero(const float4* p) {
 class Modes : public ::testing::Test {
 protected:
     void SetUp() override {
+        saved = state;
         state.mode = MODE_CPU;
         initMode();
     }
-    void TearDown() override { cleanMode(); }
+    void TearDown() override {
+        cleanMode();
+        state.precision = saved.precision;
+        state.mx = saved.mx;
+        state.my = saved.my;
+    }
+    AppState saved;
 };
 
 TEST_F(Modes, CpuModeHoldsOneHostImageAndNoDeviceImage) {
@@ -61,41 +67,57 @@ TEST_F(Modes, SelectingTheCurrentModeReallocates) {
     EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across switches";
 }
 
-TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndStaysOnTheCpu) {
+// Both ways into a GPU that cannot work: the switch (no device image can be had) and a frame in
+// GPU mode (here every launch is refused; gpu_tests covers a kernel that faults on a real GPU).
+TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
     if (gpuUsable()) GTEST_SKIP() << "a CUDA device is usable here; this case needs none";
-    std::size_t inUse = 0;
-    for (int round = 0; round < 20; round++) {
-        ::testing::internal::CaptureStdout();
-        setMode(MODE_GPU);
-        const std::string out = ::testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out.rfind("ERROR: ", 0), 0u) << out;
-        EXPECT_EQ(out.find('\n'), out.size() - 1) << "exactly one line: " << out;
-        EXPECT_GT(out.size(), std::strlen("ERROR: \n")) << "the runtime's reason is given";
-        EXPECT_EQ(state.mode, MODE_CPU);
-        ASSERT_NE(state.h_pixels, nullptr);
-        EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
-        EXPECT_EQ(state.d_pixels, nullptr);
-        if (round == 0) inUse = bytesInUse();  // after the runtime's own one-time set-up
+    state.precision = 100;
+    state.mx = -0.8f;
+    state.my = 0.156f;
+    std::vector<float4> cpuImage(PIXEL_COUNT);
+    renderJuliaCPU(cpuImage.data(), state.mx, state.my, state.precision, state.scale);
+    const struct {
+        const char* name;
+        void (*enterGpu)();
+        const char* line;  // how the printed line starts and ends
+        const char* ending;
+        bool rendered;
+    } ways[] = {
+        {"switch", [] { setMode(MODE_GPU); }, "ERROR: no usable GPU: ",
+         "; staying on the CPU renderer\n", false},
+        {"frame", [] {
+             // GPU mode as initGPU would leave it, with a device image no launch can use.
+             cleanMode();
+             state.mode = MODE_GPU;
+             initCPU();
+             state.d_pixels = reinterpret_cast<float4*>(alignof(float4));
+             renderCurrentMode();
+         },
+         "ERROR: the GPU could not render the frame: ", "; switching to the CPU renderer\n", true},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        std::size_t inUse = 0;
+        for (int round = 0; round < 20; round++) {
+            ::testing::internal::CaptureStdout();
+            way.enterGpu();
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            const std::string end = way.ending;
+            EXPECT_EQ(out.rfind(way.line, 0), 0u) << out;
+            ASSERT_GT(out.size(), std::strlen(way.line) + end.size()) << "the runtime's reason";
+            EXPECT_EQ(out.substr(out.size() - end.size()), end) << out;
+            EXPECT_EQ(out.find('\n'), out.size() - 1) << "exactly one line: " << out;
+            EXPECT_EQ(state.mode, MODE_CPU);
+            ASSERT_NE(state.h_pixels, nullptr);
+            EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
+            EXPECT_EQ(state.d_pixels, nullptr);
+            if (way.rendered) {
+                ASSERT_TRUE(imagesEqual(cpuImage.data(), state.h_pixels));
+            }
+            if (round == 0) inUse = bytesInUse();  // after the runtime's own one-time set-up
+        }
+        EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across failed tries";
     }
-    EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across failed switches";
-}
-
-TEST_F(Modes, GpuModeHoldsBothImagesAndLeavingItFreesTheDeviceImage) {
-    if (!gpuUsable()) GTEST_SKIP() << "no usable CUDA device";
-    setMode(MODE_GPU);
-    ASSERT_EQ(state.mode, MODE_GPU);
-    ASSERT_NE(state.d_pixels, nullptr);
-    ASSERT_NE(state.h_pixels, nullptr);
-    size_t freeBefore = 0, total = 0;
-    cudaMemGetInfo(&freeBefore, &total);
-    setMode(MODE_GPU);  // the current mode again: release, then allocate
-    ASSERT_NE(state.d_pixels, nullptr);
-    setMode(MODE_CPU);
-    EXPECT_EQ(state.d_pixels, nullptr);
-    ASSERT_NE(state.h_pixels, nullptr);
-    size_t freeAfter = 0;
-    cudaMemGetInfo(&freeAfter, &total);
-    EXPECT_GE(freeAfter, freeBefore + BUFFER_SIZE) << "the device image was not released";
 }
 
 }  // namespace

@@ -17,8 +17,6 @@
 #include <sstream>
 #include <thread>
 
-#include <cuda_runtime_api.h>
-
 #include "cpu_renderer.h"
 #include "geometry.h"
 
@@ -77,11 +75,6 @@ static std::ostream& operator<<(std::ostream& os, const Rgb& c) {
     if (differing == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << differing << " of " << expected.px.size()
                                          << " pixels differ; first:" << first.str();
-}
-
-bool gpuUsable() {
-    int n = 0;
-    return cudaGetDeviceCount(&n) == cudaSuccess && n > 0;
 }
 
 // ---- Capture

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "gpu_status.h"  // gpuUsable: whether the program's GPU mode can start here
 #include "julia.h"
 
 // Xlib stays out of this header: its macros (Complex, None, Bool) clash with the core and with
@@ -57,8 +58,6 @@ Picture expectedPicture(const View& v);
 // Every pixel, alpha ignored; on failure the count of differing pixels and the first few.
 ::testing::AssertionResult samePicture(const Picture& expected, const Picture& got);
 
-// True when this machine has a CUDA device the program's GPU mode can use.
-bool gpuUsable();
 
 // A file that a child writes its stdout or stderr into; removed on destruction.
 class Capture {

@@ -18,14 +18,14 @@ std::string modeOf(const std::string& title) {
     return std::regex_match(title, m, refreshed) ? m[1].str() : "bad title: " + title;
 }
 
-// Every line the program printed, which must all be "ERROR: " plus a message.
+// Every line the program printed, which must all say that GPU mode could not start, and why.
 void expectOnlyErrorLines(const std::string& out, int count) {
+    static const std::regex noGpu("ERROR: no usable GPU: .+; staying on the CPU renderer");
     std::stringstream ss(out);
     std::string line;
     int n = 0;
     while (std::getline(ss, line)) {
-        EXPECT_EQ(line.compare(0, 7, "ERROR: "), 0) << line;
-        EXPECT_GT(line.size(), 7u) << "an error line without its text";
+        EXPECT_TRUE(std::regex_match(line, noGpu)) << line;
         n++;
     }
     EXPECT_EQ(n, count) << out;

@@ -1,0 +1,46 @@
+// The renderer entry points that feed the state's fields to render/, and the GPU-to-CPU fallback.
+#include "render_step.h"
+
+#include <cstdio>
+
+#include "app_state.h"
+#include "cpu_renderer.h"
+#include "gpu_renderer.h"
+#include "modes.h"
+
+void computeJuliaCPU() {
+    renderJuliaCPU(state.h_pixels, state.mx, state.my, state.precision, state.scale);
+}
+
+bool computeJuliaGPU() {
+    const cudaError_t err = renderJuliaGPU(state.h_pixels, state.d_pixels, state.mx, state.my,
+                                           state.precision, state.scale);
+    if (err != cudaSuccess) {
+        printf("ERROR: the GPU could not render the frame: %s; switching to the CPU renderer\n",
+               cudaGetErrorString(err));
+        fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
+void renderCurrentMode() {
+    if (state.h_pixels == nullptr) {
+        return;  // the host image could not be allocated: nothing to render into
+    }
+    switch (state.mode) {
+        case MODE_CPU:
+            computeJuliaCPU();
+            break;
+        case MODE_GPU:
+            // A failed launch or kernel leaves an old or half-copied image under a "GPU mode"
+            // title: the CPU renders this frame and the ones after it instead.
+            if (!computeJuliaGPU()) {
+                setMode(MODE_CPU);
+                if (state.h_pixels != nullptr) {
+                    computeJuliaCPU();
+                }
+            }
+            break;
+    }
+}

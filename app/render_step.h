@@ -1,0 +1,9 @@
+// The render half of a frame step: the renderer of the current mode fills the host image, and a
+// GPU that fails hands the frame, and the frames after it, to the CPU. No window is involved, so
+// the tests run it directly.
+#pragma once
+
+void computeJuliaCPU();
+// Returns false when the GPU could not render the frame; the reason has then been printed.
+bool computeJuliaGPU();
+void renderCurrentMode();
