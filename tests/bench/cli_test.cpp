@@ -156,7 +156,19 @@ TEST(Cli, InterruptedRunLeavesNoTemporary) {
         pid_t pid;
         ASSERT_EQ(::posix_spawn(&pid, BENCH_EXE, nullptr, nullptr, const_cast<char**>(argv),
                                 environ), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Signalled once both temporaries are open, however slowly a loaded machine starts it.
+        int open = 0;
+        for (int tries = 0; tries < 500 && open < 2; tries++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            open = 0;
+            const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+            std::error_code ec;
+            for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+                const std::string to = std::filesystem::read_symlink(fd.path(), ec).string();
+                open += to.rfind(dir.path.string(), 0) == 0;
+            }
+        }
+        EXPECT_EQ(open, 2) << "the run never opened its two outputs";
         ::kill(pid, sig);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
