@@ -1,9 +1,12 @@
-// julia-fractals-bench: times the CPU and the GPU renderer on the viewer's frame, compares their
-// images bit for bit, and writes the frame as raw floats or as a PNG. No window is involved.
+// julia-fractals-bench: times the CPU loop, the SIMD renderer and the GPU renderer on the viewer's
+// frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
+// window is involved.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include "options.h"
 #include "progress.h"
 #include "report.h"
+#include "simd_renderer.h"
 #include "timing.h"
 
 namespace {
@@ -78,51 +82,107 @@ int refuse(Progress& progress, const std::string& message) {
     return refuse(message);
 }
 
-int verify(const BenchOptions& o, const FrameParams& p, float4* d_pixels, Outputs& out,
-           Progress& progress) {
-    std::vector<float4> cpu(PIXEL_COUNT), gpu(PIXEL_COUNT);
+// The SIMD renderer's settings for this run, resolved.
+struct SimdSetup {
+    std::string target;
+    int threads;
+};
+
+// Prints one comparison with the cpu frame (a line of text or a JSON object); true when equal.
+bool report(const BenchOptions& o, const char* renderer, const std::string& detail,
+            const float4* cpu, const float4* other) {
+    const FrameComparison cmp = compareFrames(cpu, other);
+    if (o.json) {
+        std::printf("{\"verify\":true,\"renderer\":\"%s\",%s\"seed\":[%s,%s],\"precision\":%d,"
+                    "\"scale\":%s,\"pixels\":%d,\"differing\":%d,\"first\":[",
+                    renderer, detail.c_str(), shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(),
+                    o.precision, shortFloat(VIEW_SCALE).c_str(), PIXEL_COUNT, cmp.differing);
+        for (size_t k = 0; k < cmp.listed.size(); k++) {
+            const PixelDifference& d = cmp.listed[k];
+            std::printf("%s{\"row\":%d,\"column\":%d,\"cpu\":\"%s\",\"%s\":\"%s\"}", k ? "," : "",
+                        d.row, d.column, pixelHex(d.first).c_str(), renderer,
+                        pixelHex(d.second).c_str());
+        }
+        std::printf("]}\n");
+    } else {
+        std::printf("verify %s%s: seed (%s, %s), limit %d, scale %s: %d of %d pixels differ\n",
+                    renderer, detail.c_str(), shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(),
+                    o.precision, shortFloat(VIEW_SCALE).c_str(), cmp.differing, PIXEL_COUNT);
+        for (const PixelDifference& d : cmp.listed) {
+            std::printf("  row %d, column %d: cpu %s, %s %s\n", d.row, d.column,
+                        pixelHex(d.first).c_str(), renderer, pixelHex(d.second).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return cmp.differing == 0;
+}
+
+// A renderer that was asked for but could not run: a line, or in JSON an object with the reason,
+// so that a script can tell it from one that was not asked for.
+void saySkipped(const BenchOptions& o, const char* renderer, const std::string& why) {
+    if (o.json) std::printf("%s\n", jsonSkipped(renderer, why).c_str());
+    else std::printf("%s: skipped: %s\n", renderer, why.c_str());
+    std::fflush(stdout);
+}
+
+// Every renderer this machine runs against cpu; the GPU only when one is usable (`d_pixels`).
+int verify(const BenchOptions& o, const FrameParams& p, const SimdSetup& simd, float4* d_pixels,
+           const std::string& gpuSkipped, Outputs& out, Progress& progress) {
+    std::vector<float4> cpu(PIXEL_COUNT), other(PIXEL_COUNT);
     std::atomic<int> rows{0};
     progress.phase("cpu: the frame to compare", &rows);
     renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale, &rows);
     std::string error;
-    progress.phase("gpu: the frame to compare");
-    if (!renderGpuFrame(gpu.data(), d_pixels, p, &error)) {
-        return refuse(progress, "GPU frame failed: " + error);
-    }
-    const FrameComparison cmp = compareFrames(cpu.data(), gpu.data());
     if (out.wantRaw || out.wantPng) progress.phase("writing the image");
     if (!out.write(cpu.data(), &error)) return refuse(progress, error);
-    progress.clear();
 
-    if (o.json) {
-        std::printf("{\"verify\":true,\"seed\":[%s,%s],\"precision\":%d,\"scale\":%s,"
-                    "\"pixels\":%d,\"differing\":%d,\"first\":[",
-                    shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(), o.precision,
-                    shortFloat(VIEW_SCALE).c_str(), PIXEL_COUNT, cmp.differing);
-        for (size_t k = 0; k < cmp.listed.size(); k++) {
-            const PixelDifference& d = cmp.listed[k];
-            std::printf("%s{\"row\":%d,\"column\":%d,\"cpu\":\"%s\",\"gpu\":\"%s\"}", k ? "," : "",
-                        d.row, d.column, pixelHex(d.first).c_str(), pixelHex(d.second).c_str());
+    progress.phase("simd: the frame to compare", &rows);
+    renderJuliaSIMDOn(simd.target, other.data(), p.mx, p.my, p.precision, p.scale, simd.threads,
+                      SimdMode::Auto, &rows);
+    progress.clear();
+    const std::string detail =
+        o.json ? "\"target\":\"" + simd.target + "\",\"threads\":" +
+                     std::to_string(simd.threads) + ","
+               : " (" + simd.target + ", " + std::to_string(simd.threads) +
+                     (simd.threads == 1 ? " thread)" : " threads)");
+    bool equal = report(o, "simd", detail, cpu.data(), other.data());
+    if (d_pixels) {
+        progress.phase("gpu: the frame to compare");
+        if (!renderGpuFrame(other.data(), d_pixels, p, &error)) {
+            return refuse(progress, "GPU frame failed: " + error);
         }
-        std::printf("]}\n");
+        progress.clear();
+        equal = report(o, "gpu", "", cpu.data(), other.data()) && equal;
     } else {
-        std::printf("verify: seed (%s, %s), limit %d, scale %s: %d of %d pixels differ\n",
-                    shortFloat(o.mx).c_str(), shortFloat(o.my).c_str(), o.precision,
-                    shortFloat(VIEW_SCALE).c_str(), cmp.differing, PIXEL_COUNT);
-        for (const PixelDifference& d : cmp.listed) {
-            std::printf("  row %d, column %d: cpu %s, gpu %s\n", d.row, d.column,
-                        pixelHex(d.first).c_str(), pixelHex(d.second).c_str());
-        }
+        saySkipped(o, "gpu", gpuSkipped);
     }
-    return cmp.differing ? EXIT_DIFFERENT : 0;
+    return equal ? 0 : EXIT_DIFFERENT;
 }
 
 void print(const RendererReport& r, const BenchOptions& o) {
     if (o.json) std::printf("%s\n", jsonLine(r, o).c_str());
     else std::printf("%s\n", tableRow(r).c_str());
+    std::fflush(stdout);
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string s;
+    for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
+    return s;
 }
 
 int run(const BenchOptions& o) {
+    const std::vector<std::string> targets = simdTargets();
+    if (!o.simdTarget.empty() &&
+        std::find(targets.begin(), targets.end(), o.simdTarget) == targets.end()) {
+        return refuse("option --simd-target: '" + o.simdTarget +
+                      "' is not a target this program and CPU can run (usable: " +
+                      joined(targets) + ")");
+    }
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const SimdSetup simd{o.simdTarget.empty() ? targets.front() : o.simdTarget,
+                         o.threads > 0 ? o.threads : std::max(1, static_cast<int>(hardware))};
+
     Outputs out;
     std::string error;
     if (!out.open(o, &error)) return refuse(error);
@@ -135,11 +195,13 @@ int run(const BenchOptions& o) {
     }
 
     const FrameParams p{o.mx, o.my, o.precision, VIEW_SCALE};
-    const bool wantCpu = !o.verify && o.renderer != Renderer::Gpu;
-    const bool needGpu = o.verify || o.renderer == Renderer::Gpu;
-    bool useGpu = o.verify || o.renderer != Renderer::Cpu;
+    const bool wantCpu = !o.verify && (o.renderer == Renderer::Cpu || o.renderer == Renderer::All);
+    const bool wantSimd =
+        !o.verify && (o.renderer == Renderer::Simd || o.renderer == Renderer::All);
+    const bool needGpu = !o.verify && o.renderer == Renderer::Gpu;
+    bool useGpu = o.verify || o.renderer == Renderer::Gpu || o.renderer == Renderer::All;
 
-    // Without a usable GPU, `all` degrades to the CPU; anything that asked for the GPU is refused.
+    // Without a usable GPU, `all` and --verify go on without it; --renderer gpu is refused.
     std::string gpuSkipped;
     DeviceImage device;
     if (useGpu) progress.phase("gpu: starting CUDA");
@@ -153,33 +215,65 @@ int run(const BenchOptions& o) {
         progress.phase("estimating the work");
         progress.setWork(estimateWork(p.mx, p.my, p.precision, p.scale));
     }
-    if (o.verify) return verify(o, p, device.get(), out, progress);
+    if (o.verify) {
+        return verify(o, p, simd, useGpu ? device.get() : nullptr, gpuSkipped, out, progress);
+    }
 
     // Before anything slow: the iteration count costs as much as a frame.
     progress.clear();
-    if (!o.json) std::printf("%s\n%s\n", runDescription(o).c_str(), tableHeader().c_str());
+    if (!o.json) {
+        std::printf("%s\n", runDescription(o).c_str());
+        if (wantSimd) {
+            std::printf("simd: Highway target %s (this CPU runs %s), %u hardware threads\n",
+                        simd.target.c_str(), joined(targets).c_str(), hardware);
+        }
+        std::printf("%s\n", tableHeader().c_str());
+    }
     std::fflush(stdout);
 
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     std::atomic<int> rows{0};
     progress.phase("counting iterations", &rows);
     const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &rows);
-    std::unique_ptr<float4[]> cpuFrame, gpuFrame;  // pageable, like the viewer's host image
-    RendererReport cpuReport{"cpu", o.frames, {}, iterations};
-    RendererReport gpuReport{"gpu", o.frames, {}, iterations, true};
-
-    if (wantCpu) {
-        cpuFrame.reset(new float4[PIXEL_COUNT]());  // touched now, not in a timed frame
-        const auto showFrame = [&](bool timed, int k, int count) {
-            progress.phase("cpu: " + std::string(timed ? "timed" : "warm-up") + " frame " +
+    std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;  // pageable, like the viewer's image
+    std::vector<RendererReport> reports;
+    auto add = [&](RendererReport r) {
+        progress.clear();
+        reports.push_back(std::move(r));
+        setSpeedups(reports);
+        print(reports.back(), o);
+    };
+    // The progress line's phase before each frame: "cpu: timed frame 3 of 50".
+    auto showFrame = [&](const std::string& who) {
+        return [&progress, &rows, who](bool timed, int k, int count) {
+            progress.phase(who + ": " + (timed ? "timed" : "warm-up") + " frame " +
                                std::to_string(k) + " of " + std::to_string(count),
                            &rows);
         };
-        cpuReport.frameMs =
-            summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames, &rows, showFrame));
-        progress.clear();
-        print(cpuReport, o);
-        std::fflush(stdout);
+    };
+
+    if (wantCpu) {
+        cpuFrame.reset(new float4[PIXEL_COUNT]());  // touched now, not in a timed frame
+        add({"cpu", o.frames,
+             summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames, &rows,
+                                     showFrame("cpu"))),
+             iterations});
+    }
+    if (wantSimd) {
+        simdFrame.reset(new float4[PIXEL_COUNT]());
+        std::vector<int> counts{simd.threads};
+        if (o.renderer == Renderer::All && simd.threads > 1) counts.insert(counts.begin(), 1);
+        for (int threads : counts) {
+            const std::string who = "simd on " + std::to_string(threads) +
+                                    (threads == 1 ? " thread" : " threads");
+            RendererReport r{"simd", o.frames,
+                             summarize(timeSimdFrames(simdFrame.get(), p, simd.target, threads,
+                                                      o.warmup, o.frames, &rows, showFrame(who))),
+                             iterations};
+            r.threads = threads;
+            r.target = simd.target;
+            add(r);
+        }
     }
     if (useGpu) {
         gpuFrame.reset(new float4[PIXEL_COUNT]());
@@ -187,12 +281,11 @@ int run(const BenchOptions& o) {
         progress.phase("gpu: " + std::to_string(o.warmup) + " warm-up and " +
                        std::to_string(o.frames) + " timed frames");
         if (timeGpuFrames(gpuFrame.get(), device.get(), p, o.warmup, o.frames, &s, &error)) {
-            gpuReport.frameMs = summarize(s.frameMs);
-            gpuReport.kernelMs = summarize(s.kernelMs).median;
-            gpuReport.copyMs = summarize(s.copyMs).median;
-            progress.clear();
-            print(gpuReport, o);
-            if (wantCpu && !o.json) std::printf("%s\n", speedupLine(cpuReport, gpuReport).c_str());
+            RendererReport r{"gpu", o.frames, summarize(s.frameMs), iterations, true};
+            r.kernelMs = summarize(s.kernelMs).median;
+            r.copyMs = summarize(s.copyMs).median;
+            r.threads = 0;
+            add(r);
         } else if (needGpu) {
             return refuse(progress, "GPU frame failed: " + error);
         } else {
@@ -201,13 +294,15 @@ int run(const BenchOptions& o) {
         }
     }
     progress.clear();
-    if (!gpuSkipped.empty() && !useGpu) {
-        if (o.json) std::printf("%s\n", jsonSkipped("gpu", gpuSkipped).c_str());
-        else std::printf("gpu: skipped: %s\n", gpuSkipped.c_str());
+    if (!o.json) {
+        for (const std::string& line : speedupLines(reports)) std::printf("%s\n", line.c_str());
     }
+    if (!gpuSkipped.empty() && !useGpu) saySkipped(o, "gpu", gpuSkipped);
     std::fflush(stdout);
     if (out.wantRaw || out.wantPng) progress.phase("writing the image");
-    if (!out.write(wantCpu ? cpuFrame.get() : gpuFrame.get(), &error)) return refuse(progress, error);
+    const float4* written =
+        cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get();
+    if (!out.write(written, &error)) return refuse(progress, error);
     return 0;
 }
 
@@ -224,6 +319,5 @@ int main(int argc, char** argv) {
         std::printf("julia-fractals-bench %s\n", JULIA_VERSION);
         return 0;
     }
-    if (parsed.options.renderer == Renderer::Simd) return refuse("the simd renderer is not built in");
     return run(parsed.options);
 }

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -61,8 +62,8 @@ std::string runDescription(const BenchOptions& o) {
 
 std::string tableHeader() {
     char buf[256];
-    std::snprintf(buf, sizeof buf, "%-8s %6s %9s %9s %9s %9s %13s %8s %9s %9s %9s", "renderer",
-                  "frames", "min ms", "median ms", "max ms", "Mpixel/s", "iter/frame", "ns/iter",
+    std::snprintf(buf, sizeof buf, "%-8s %7s %6s %9s %9s %9s %9s %13s %8s %9s %9s %9s", "renderer",
+                  "threads", "frames", "min ms", "median ms", "max ms", "Mpixel/s", "iter/frame", "ns/iter",
                   "kernel ms", "copy ms", "copy GB/s");
     return buf;
 }
@@ -71,8 +72,8 @@ std::string tableRow(const RendererReport& r) {
     const bool timed = r.frameMs.median > 0;
     const bool perIter = timed && r.iterations > 0;
     char buf[256];
-    std::snprintf(buf, sizeof buf, "%-8s %6d %9.3f %9.3f %9.3f %9s %13lld %8s %9s %9s %9s",
-                  r.renderer, r.frames, r.frameMs.min, r.frameMs.median, r.frameMs.max,
+    std::snprintf(buf, sizeof buf, "%-8s %7s %6d %9.3f %9.3f %9.3f %9s %13lld %8s %9s %9s %9s",
+                  r.renderer, cell(r.threads > 0, "%.0f", r.threads).c_str(), r.frames, r.frameMs.min, r.frameMs.median, r.frameMs.max,
                   cell(timed, "%.1f", mpixelPerS(r)).c_str(),
                   static_cast<long long>(r.iterations),
                   cell(perIter, "%.3f", nsPerIteration(r)).c_str(),
@@ -81,10 +82,52 @@ std::string tableRow(const RendererReport& r) {
     return buf;
 }
 
-std::string speedupLine(const RendererReport& cpu, const RendererReport& gpu) {
-    if (gpu.frameMs.median <= 0) return "speedup GPU/CPU of the median frame: -";
-    return "speedup GPU/CPU of the median frame: " +
-           format("%.1fx", cpu.frameMs.median / gpu.frameMs.median);
+namespace {
+
+std::string label(const RendererReport& r) {
+    if (r.gpu || std::string(r.renderer) == "cpu") return r.renderer;
+    return std::string(r.renderer) + " " + std::to_string(r.threads) +
+           (r.threads == 1 ? " thread" : " threads");
+}
+
+double ratio(const RendererReport& slow, const RendererReport& fast) {
+    return fast.frameMs.median > 0 ? slow.frameMs.median / fast.frameMs.median : 0;
+}
+
+}  // namespace
+
+void setSpeedups(std::vector<RendererReport>& rows) {
+    const RendererReport* cpu = nullptr;
+    const RendererReport* simd = nullptr;  // the one with the most threads
+    for (const RendererReport& r : rows) {
+        if (std::string(r.renderer) == "cpu") cpu = &r;
+        if (std::string(r.renderer) == "simd" && (!simd || r.threads > simd->threads)) simd = &r;
+    }
+    for (RendererReport& r : rows) {
+        if (cpu && &r != cpu) r.vsCpu = ratio(*cpu, r);
+        if (simd && r.gpu) r.vsSimd = ratio(*simd, r);
+    }
+}
+
+std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows) {
+    std::vector<std::string> lines;
+    std::string vsCpu, vsSimd;
+    for (const RendererReport& r : rows) {
+        if (r.vsCpu > 0) {
+            vsCpu += (vsCpu.empty() ? "" : ", ") + label(r) + format(" %.1fx", r.vsCpu);
+        }
+        if (r.vsSimd > 0) vsSimd = format("%.1fx", r.vsSimd);
+    }
+    if (!vsCpu.empty()) lines.push_back("speedup over cpu of the median frame: " + vsCpu);
+    if (!vsSimd.empty()) {
+        int threads = 0;
+        for (const RendererReport& r : rows) {
+            if (std::string(r.renderer) == "simd") threads = std::max(threads, r.threads);
+        }
+        lines.push_back("speedup gpu/simd on " + std::to_string(threads) +
+                        (threads == 1 ? " thread: " : " threads: ") + vsSimd);
+    }
+    return lines;
 }
 
 std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
@@ -93,6 +136,8 @@ std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
     s += ",\"seed\":[" + shortFloat(o.mx) + "," + shortFloat(o.my) + "]";
     s += ",\"precision\":" + std::to_string(o.precision);
     s += ",\"scale\":" + shortFloat(VIEW_SCALE);
+    if (r.threads > 0) s += ",\"threads\":" + std::to_string(r.threads);
+    if (!r.target.empty()) s += ",\"target\":\"" + r.target + "\"";
     s += ",\"frames\":" + std::to_string(r.frames);
     s += ",\"warmup\":" + std::to_string(o.warmup);
     s += ",\"min_ms\":" + format("%.6g", r.frameMs.min);
@@ -106,6 +151,8 @@ std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
         s += ",\"copy_ms\":" + format("%.6g", r.copyMs);
         s += ",\"copy_gb_per_s\":" + json(r.copyMs > 0, copyGBs(r));
     }
+    if (r.vsCpu > 0) s += ",\"speedup_vs_cpu\":" + format("%.6g", r.vsCpu);
+    if (r.vsSimd > 0) s += ",\"speedup_vs_simd\":" + format("%.6g", r.vsSimd);
     return s + "}";
 }
 

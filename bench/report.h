@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "options.h"
 #include "timing.h"
@@ -15,6 +16,10 @@ struct RendererReport {
     bool gpu = false;
     double kernelMs = 0;  // medians, GPU only
     double copyMs = 0;
+    int threads = 1;     // 0: not a CPU thread count (the GPU)
+    std::string target = "";  // the Highway target, SIMD only
+    double vsCpu = 0;    // speedups of the median frame; 0: not measured in this run
+    double vsSimd = 0;   // the GPU against the SIMD renderer on all its threads
 };
 
 // The shortest decimal that reads back as exactly `v` ("0.003", "-0.8"), at most 9 digits.
@@ -24,8 +29,12 @@ std::string shortFloat(float v);
 std::string runDescription(const BenchOptions& o);
 std::string tableHeader();
 std::string tableRow(const RendererReport& r);
-// "speedup GPU/CPU of the median frame: 41.3x"
-std::string speedupLine(const RendererReport& cpu, const RendererReport& gpu);
+// Fills in the speedups of `rows` (in the order they ran): each against the cpu row, and the gpu
+// row against the simd row with the most threads.
+void setSpeedups(std::vector<RendererReport>& rows);
+// "speedup over cpu of the median frame: simd 1 thread 7.5x, simd 2 threads 14.1x, gpu 80.2x"
+// and "speedup gpu/simd on 2 threads: 5.7x", each only where both rows ran.
+std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows);
 // One JSON object, no newline. Quantities that do not exist (ns per iteration of a frame without
 // iterations) are null, never nan or inf, which JSON has no words for.
 std::string jsonLine(const RendererReport& r, const BenchOptions& o);

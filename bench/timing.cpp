@@ -8,6 +8,7 @@
 #include "cpu_renderer.h"
 #include "geometry.h"
 #include "gpu_renderer.h"
+#include "simd_renderer.h"
 
 namespace {
 
@@ -67,21 +68,43 @@ Summary summarize(std::vector<double> samples) {
     return s;
 }
 
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
-                                  std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
+namespace {
+
+template <class Render>
+std::vector<double> timeFrames(Render render, int warmup, int frames, const FrameHook& beforeFrame) {
     for (int k = 0; k < warmup; k++) {
         if (beforeFrame) beforeFrame(false, k + 1, warmup);
-        renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone);
+        render();
     }
     std::vector<double> ms;
     ms.reserve(frames);
     for (int k = 0; k < frames; k++) {
         if (beforeFrame) beforeFrame(true, k + 1, frames);
         const Clock::time_point t0 = Clock::now();
-        renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone);
+        render();
         ms.push_back(msSince(t0));
     }
     return ms;
+}
+
+}  // namespace
+
+std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
+                                  std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
+    return timeFrames(
+        [&] { renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone); }, warmup,
+        frames, beforeFrame);
+}
+
+std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
+                                   const std::string& target, int threads, int warmup, int frames,
+                                   std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
+    return timeFrames(
+        [&] {
+            renderJuliaSIMDOn(target, h_pixels, p.mx, p.my, p.precision, p.scale, threads,
+                              SimdMode::Auto, rowsDone);
+        },
+        warmup, frames, beforeFrame);
 }
 
 // Exactly the viewer's GPU frame, so that what is verified is what the window shows.

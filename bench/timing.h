@@ -30,6 +30,13 @@ std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int wa
                                   std::atomic<int>* rowsDone = nullptr,
                                   const FrameHook& beforeFrame = nullptr);
 
+// Like timeCpuFrames for the SIMD renderer on `target` (one of simdTargets()) with `threads`
+// threads.
+std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
+                                   const std::string& target, int threads, int warmup, int frames,
+                                   std::atomic<int>* rowsDone = nullptr,
+                                   const FrameHook& beforeFrame = nullptr);
+
 struct GpuSamples {
     std::vector<double> frameMs;   // host clock around the launch and the copy, as the viewer runs it
     std::vector<double> kernelMs;  // CUDA events around the kernel

@@ -1,6 +1,15 @@
 // The CPU renderer's whole frame against the independent reference, float by float, over seeds on
-// and off the sample grid, at a corner and outside the view, and over limits from 1 to 100, 0 and
-// below. A build that lets the compiler fuse multiply-adds fails here.
+// and off the sample grid, at a corner, outside the view and subnormal, and over limits from 1 to
+// 100, 0 and below; the SIMD renderer's frame against the CPU renderer's on every Highway target
+// this CPU runs, in both lane modes, on one and two threads. A build that lets the compiler fuse
+// multiply-adds fails here.
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,6 +17,7 @@
 #include "cpu_renderer.h"
 #include "image_compare.h"
 #include "reference.h"
+#include "simd_renderer.h"
 
 namespace {
 
@@ -24,6 +34,7 @@ const Seed SEEDS[] = {
     {"off the grid, dendrite", -0.4f, 0.6f},
     {"corner sample point", SCALE * -512.0f, SCALE * -384.0f},
     {"outside the view", 2.5f, -1.75f},
+    {"subnormal", 1e-40f, -3e-39f},
 };
 const int LIMITS[] = {1, 10, 100, 0, -3};
 
@@ -40,6 +51,28 @@ TEST_P(CpuFrame, EqualsReferenceForEverySeed) {
     }
 }
 
+TEST_P(CpuFrame, SimdEqualsCpuOnEveryTargetModeAndThreadCount) {
+    const int precision = GetParam();
+    std::vector<float4> cpu(1024 * 768), simd(1024 * 768);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const Seed& s : SEEDS) {
+        renderJuliaCPU(cpu.data(), s.mx, s.my, precision, SCALE);
+        for (const std::string& target : simdTargets()) {
+            for (SimdMode mode : {SimdMode::Tiles, SimdMode::Refill}) {
+                for (int threads : {1, 2}) {
+                    simd.assign(simd.size(), float4{nan, nan, nan, nan});  // unwritten pixels show
+                    ASSERT_TRUE(renderJuliaSIMDOn(target, simd.data(), s.mx, s.my, precision, SCALE,
+                                                  threads, mode));
+                    EXPECT_TRUE(imagesEqual(cpu.data(), simd.data()))
+                        << "seed " << s.name << ", limit " << precision << ", target " << target
+                        << (mode == SimdMode::Tiles ? ", tiles, " : ", refill, ") << threads
+                        << " thread(s)";
+                }
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Limits, CpuFrame, ::testing::ValuesIn(LIMITS));
 
 TEST(CpuFrame, OverwritesEveryPixelAndRepeatsExactly) {
@@ -48,6 +81,40 @@ TEST(CpuFrame, OverwritesEveryPixelAndRepeatsExactly) {
     renderJuliaCPU(first.data(), -0.8f, 0.156f, 50, SCALE);
     renderJuliaCPU(second.data(), -0.8f, 0.156f, 50, SCALE);
     EXPECT_TRUE(imagesEqual(first.data(), second.data()));
+}
+
+// The SIMD renderer tests s = dx*dx + dy*dy against a float bound instead of taking the square
+// root: the verdict must be the same for every float s.
+TEST(SimdMarker, SquareBoundGivesTheSquareRootVerdictForEveryFloat) {
+    long long wrong = 0;
+#pragma omp parallel for reduction(+ : wrong)
+    for (long long bits = 0; bits <= 0xffffffffLL; bits++) {
+        const uint32_t u = static_cast<uint32_t>(bits);
+        float s;
+        std::memcpy(&s, &u, sizeof s);
+        const bool byRoot = (double)sqrtf(s) < 0.01;
+        const bool byBound = s >= 0.0f && s <= SEED_MARKER_SQUARE_MAX;
+        wrong += byRoot != byBound;
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(SimdTargets, NamedInLowerCaseAndUnknownOnesRefused) {
+    const std::vector<std::string> targets = simdTargets();
+    ASSERT_FALSE(targets.empty());
+    std::string names;
+    for (const std::string& t : targets) names += " " + t;
+    std::printf("usable Highway targets:%s\n", names.c_str());
+    std::vector<float4> a(1024 * 768), b(1024 * 768);
+    renderJuliaSIMD(a.data(), -0.8f, 0.156f, 50, SCALE, 0);
+    std::string upper = targets.front();
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    EXPECT_TRUE(renderJuliaSIMDOn(upper, b.data(), -0.8f, 0.156f, 50, SCALE, 0));
+    EXPECT_TRUE(imagesEqual(a.data(), b.data()));
+    b.assign(b.size(), float4{7, 7, 7, 7});
+    EXPECT_FALSE(renderJuliaSIMDOn("avx9", b.data(), -0.8f, 0.156f, 50, SCALE, 1));
+    EXPECT_FALSE(renderJuliaSIMDOn("", b.data(), -0.8f, 0.156f, 50, SCALE, 1));
+    EXPECT_EQ(b[0].x, 7.0f);
 }
 
 }  // namespace

@@ -12,11 +12,15 @@
 #include <functional>
 #include <thread>
 
+#include <cctype>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "bench_test_util.h"
 #include "gpu_device.h"
 #include "iterations.h"
+#include "simd_renderer.h"
 
 namespace {
 
@@ -40,7 +44,8 @@ TEST(Cli, RefusedRunsSayWhyOnOneLineAndWriteNothing) {
     ScratchDir dir;
     const std::string files = " --raw " + (dir / "f.raw") + " --png " + (dir / "f.png");
     for (const std::string& args : {files + " --frames 0", files + " --seed 1:2",
-                                   files + " --renderer", "--raw " + (dir / "f.raw") +
+                                   files + " --renderer", files + " --simd-target avx9",
+                                   "--raw " + (dir / "f.raw") +
                                    " --png " + (dir / "no/such/folder.png")}) {
         const Result r = bench("--renderer cpu --frames 1 --warmup 0 " + args);
         EXPECT_EQ(r.status, 2) << args;
@@ -49,6 +54,9 @@ TEST(Cli, RefusedRunsSayWhyOnOneLineAndWriteNothing) {
         EXPECT_TRUE(r.out.empty()) << r.out;
         EXPECT_TRUE(dir.entries().empty()) << args;
     }
+    // A refused target names the usable ones.
+    EXPECT_NE(bench("--simd-target avx9").err.find("(usable: " + simdTargets().front()),
+              std::string::npos);
 }
 
 bool isPng(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n", 0) == 0; }
@@ -177,20 +185,33 @@ TEST(Cli, InterruptedRunLeavesNoTemporary) {
     }
 }
 
-TEST(Cli, CpuRunWritesItsFrameAndOneJsonLine) {
-    ScratchDir dir;
-    const Result r = bench("--renderer cpu --seed -0.8,0.156 --precision 20 --frames 2 --warmup 0 "
-                           "--json --raw " + (dir / "f.raw") + " --png=" + (dir / "f.png"));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.err.empty()) << "no progress where standard error is no terminal: " << r.err;
-    EXPECT_EQ(lines(r.out), 1) << r.out;
-    EXPECT_EQ(r.out.rfind("{\"renderer\":\"cpu\",", 0), 0u) << r.out;
-    const std::string iterations =
-        "\"iterations\":" + std::to_string(frameIterations(-0.8f, 0.156f, 20, 0.003f)) + ",";
-    EXPECT_NE(r.out.find(iterations), std::string::npos) << r.out;
-    const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 20);
-    EXPECT_EQ(readFile(dir / "f.raw"), std::string((const char*)frame.data(), BUFFER_SIZE));
-    EXPECT_EQ(readFile(dir / "f.png").substr(1, 3), "PNG");
+TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
+    const std::string last = simdTargets().back();  // the plainest target, named in capitals
+    std::string upper = last;
+    for (char& ch : upper) ch = (char)std::toupper((unsigned char)ch);
+    const std::pair<std::string, std::string> runs[] = {
+        {"--renderer cpu", "{\"renderer\":\"cpu\",\"seed\":[-0.8,0.156],\"precision\":20,\"scale\":"
+                           "0.003,\"threads\":1,"},
+        {"--renderer simd --threads 2 --simd-target " + upper,
+         "{\"renderer\":\"simd\",\"seed\":[-0.8,0.156],\"precision\":20,\"scale\":0.003,"
+         "\"threads\":2,\"target\":\"" + last + "\","},
+    };
+    for (const auto& run : runs) {
+        ScratchDir dir;
+        const Result r = bench(run.first + " --seed -0.8,0.156 --precision 20 --frames 2 " +
+                               "--warmup 0 --json --raw " + (dir / "f.raw") + " --png=" +
+                               (dir / "f.png"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << "no progress where standard error is no terminal: " << r.err;
+        EXPECT_EQ(lines(r.out), 1) << r.out;
+        EXPECT_EQ(r.out.rfind(run.second, 0), 0u) << r.out;
+        const std::string iterations =
+            "\"iterations\":" + std::to_string(frameIterations(-0.8f, 0.156f, 20, 0.003f)) + ",";
+        EXPECT_NE(r.out.find(iterations), std::string::npos) << r.out;
+        const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 20);
+        EXPECT_EQ(readFile(dir / "f.raw"), std::string((const char*)frame.data(), BUFFER_SIZE));
+        EXPECT_EQ(readFile(dir / "f.png").substr(1, 3), "PNG");
+    }
 }
 
 TEST(Cli, GpuRunsDependOnAUsableGpu) {
@@ -198,37 +219,43 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
     const bool gpu = gpuUsable(&why);
     const std::string quick = " --frames 1 --warmup 0 --precision 5";
 
-    const Result all = bench("--renderer all" + quick);
+    const Result all = bench("--renderer all --threads 2" + quick);
     EXPECT_EQ(all.status, 0) << all.err;
-    EXPECT_NE(all.out.find("\ncpu "), std::string::npos) << all.out;
+    for (const char* row : {"\ncpu            1 ", "\nsimd           1 ", "\nsimd           2 "}) {
+        EXPECT_NE(all.out.find(row), std::string::npos) << row << all.out;
+    }
+    EXPECT_NE(all.out.find("simd: Highway target " + simdTargets().front()), std::string::npos);
+    EXPECT_NE(all.out.find("speedup over cpu of the median frame: simd 1 thread "),
+              std::string::npos) << all.out;
+    // Every renderer this machine runs, against cpu; the GPU only where there is one.
+    const Result verify = bench("--verify --precision 50 --threads 2");
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    EXPECT_NE(verify.out.find("verify simd (" + simdTargets().front() +
+                              ", 2 threads): seed (0, 0), limit 50, scale 0.003: 0 of 786432 "
+                              "pixels differ"),
+              std::string::npos) << verify.out;
+    const Result only = bench("--renderer gpu" + quick);
     if (gpu) {
         EXPECT_NE(all.out.find("\ngpu "), std::string::npos) << all.out;
-        EXPECT_NE(all.out.find("speedup GPU/CPU"), std::string::npos) << all.out;
+        EXPECT_NE(all.out.find("speedup gpu/simd on 2 threads: "), std::string::npos) << all.out;
+        EXPECT_EQ(only.status, 0) << only.err;
+        EXPECT_NE(verify.out.find("verify gpu: seed (0, 0), limit 50, scale 0.003: 0 of 786432"),
+                  std::string::npos) << verify.out;
     } else {
         EXPECT_NE(all.out.find("gpu: skipped: " + why), std::string::npos) << all.out;
+        EXPECT_NE(verify.out.find("gpu: skipped: " + why), std::string::npos) << verify.out;
+        EXPECT_EQ(only.status, 2);
+        EXPECT_NE(only.err.find("no usable GPU: " + why), std::string::npos) << only.err;
+        EXPECT_TRUE(only.out.empty()) << only.out;
     }
     // In JSON every renderer asked for has its line: timed, or skipped with the reason.
-    const Result json = bench("--json --renderer all" + quick);
+    const Result json = bench("--json --renderer all --threads 1" + quick);
     EXPECT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(lines(json.out), 2) << json.out;
+    EXPECT_EQ(lines(json.out), 3) << json.out;
     EXPECT_EQ(json.out.find("{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"") !=
                   std::string::npos,
               !gpu)
         << json.out;
-
-    const Result only = bench("--renderer gpu" + quick);
-    const Result verify = bench("--verify --precision 50");
-    if (gpu) {
-        EXPECT_EQ(only.status, 0) << only.err;
-        EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
-        EXPECT_NE(verify.out.find(": 0 of 786432 pixels differ"), std::string::npos) << verify.out;
-    } else {
-        for (const Result* r : {&only, &verify}) {
-            EXPECT_EQ(r->status, 2);
-            EXPECT_NE(r->err.find("no usable GPU: " + why), std::string::npos) << r->err;
-            EXPECT_TRUE(r->out.empty()) << r->out;
-        }
-    }
 }
 
 TEST(Cli, HelpAndVersionGoToStandardOutput) {

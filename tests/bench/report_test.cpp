@@ -1,6 +1,8 @@
 // What scripts read: JSON that parses (no nan or inf), the GPU's extra fields, exact seeds.
 #include <cmath>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +30,32 @@ TEST(Report, JsonHasNoWordsJsonLacks) {
 TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
     EXPECT_EQ(jsonSkipped("gpu", "no \"CUDA\" device\\here\n"),
               "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
+}
+
+TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
+    std::vector<RendererReport> rows{{"cpu", 5, {2, 2, 2}, 100}, {"simd", 5, {1, 1, 1}, 100},
+                                     {"simd", 5, {0.25, 0.25, 0.25}, 100},
+                                     {"gpu", 5, {0.1, 0.1, 0.1}, 100, true}};
+    rows[2].threads = 2;
+    rows[2].target = "avx2";
+    rows[3].threads = 0;
+    setSpeedups(rows);
+    EXPECT_EQ(rows[0].vsCpu, 0);
+    EXPECT_EQ(rows[2].vsCpu, 8);
+    EXPECT_EQ(rows[3].vsSimd, 2.5);
+    const std::vector<std::string> lines = speedupLines(rows);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "speedup over cpu of the median frame: simd 1 thread 2.0x, "
+                        "simd 2 threads 8.0x, gpu 20.0x");
+    EXPECT_EQ(lines[1], "speedup gpu/simd on 2 threads: 2.5x");
+    const std::string simd = jsonLine(rows[2], BenchOptions());
+    EXPECT_NE(simd.find("\"threads\":2,\"target\":\"avx2\""), std::string::npos) << simd;
+    EXPECT_NE(simd.find("\"speedup_vs_cpu\":8}"), std::string::npos) << simd;
+    EXPECT_NE(tableRow(rows[3]).find("gpu            - "), std::string::npos) << tableRow(rows[3]);
+    std::vector<RendererReport> noCpu{{"simd", 5, {1, 1, 1}, 100},
+                                      {"gpu", 5, {0.5, 0.5, 0.5}, 100, true}};
+    setSpeedups(noCpu);
+    EXPECT_EQ(speedupLines(noCpu), std::vector<std::string>{"speedup gpu/simd on 1 thread: 2.0x"});
 }
 
 TEST(Report, SeedsAreShortAndExact) {

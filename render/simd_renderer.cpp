@@ -1,0 +1,290 @@
+// The SIMD renderer. Highway compiles the per-target part of this file once for every target it
+// knows (foreach_target.h includes the file again for each); the rest picks a target and shares
+// the rows among OpenMP threads.
+//
+// Exactness, lane by lane, against the scalar rule: each product and sum is its own rounded
+// operation (this file is built with -ffp-contract=off, because Highway switches FMA on for its
+// AVX2 and AVX-512 functions), the colour is a true division, the loop count is an int, a NaN
+// magnitude is not an escape, and the marker compares s = dx*dx + dy*dy with the float bound whose
+// equivalence to the square-root rule a test checks for every float.
+//
+// Speed: four independent vectors are iterated together, so that the multiply -> subtract -> add
+// chain of one hides the latency of the others' chains, and a vector's lanes stop as they escape.
+#include "simd_renderer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+
+#include <omp.h>
+
+#include "geometry.h"
+
+#ifndef JULIA_SIMD_RENDERER_SHARED
+#define JULIA_SIMD_RENDERER_SHARED
+namespace julia_simd {
+struct Frame {
+    float4* pixels;
+    float mx, my;
+    int precision;
+    float scale;
+};
+// Rows per unit of work in the refill mode: lanes only run dry at a unit's end.
+constexpr int REFILL_BAND_ROWS = 16;
+}  // namespace julia_simd
+#endif
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "simd_renderer.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace julia_simd {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using MF = hn::Mask<DF>;
+using MI = hn::Mask<DI>;
+
+static_assert(WIDTH == 1024, "pixel indices split into row and column by shift and mask");
+constexpr int WIDTH_BITS = 10;
+
+// Renders rows [row0, row1). Lanes hold the iterate a_k after k >= 1 steps and c, the number of
+// magnitude checks passed; a lane runs while no check failed and c < limit. A stopped lane's c
+// no longer changes: below the limit it is the escape step, at the limit the point stayed bounded.
+void RenderRows(const Frame& f, int row0, int row1, bool refill) {
+    const DF df;
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    const VF mx = hn::Set(df, f.mx), my = hn::Set(df, f.my), scale = hn::Set(df, f.scale);
+    const VF four = hn::Set(df, 4.0f), oneF = hn::Set(df, 1.0f), zeroF = hn::Zero(df);
+    const VF limitF = hn::Set(df, static_cast<float>(f.precision));
+    const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
+    const VI one = hn::Set(di, 1), limit = hn::Set(di, f.precision);
+    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));  // limit 0 or below: no step
+
+    // a_1 from the sample point.
+    auto begin = [&](VF x, VF y, VF& ar, VF& ai) {
+        ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), mx);
+        const VF xy = hn::Mul(x, y);
+        ai = hn::Add(hn::Add(xy, xy), my);
+    };
+    // One check of a_k and one step to a_(k+1); the squares serve both.
+    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
+        const VF rr = hn::Mul(ar, ar), ii = hn::Mul(ai, ai), ri = hn::Mul(ar, ai);
+        run = hn::AndNot(hn::Gt(hn::Add(rr, ii), four), run);  // false for a NaN magnitude
+        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, one), c);
+        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
+        ar = hn::Add(hn::Sub(rr, ii), mx);
+        ai = hn::Add(hn::Add(ri, ri), my);
+    };
+    auto colorOf = [&](VI c) {
+        const VF fraction = hn::Div(hn::ConvertTo(df, c), limitF);
+        return hn::IfThenElseZero(hn::RebindMask(df, hn::Lt(c, limit)), hn::Sub(oneF, fraction));
+    };
+    auto redOf = [&](VF x, VF y, VF color) {
+        const VF dx = hn::Sub(x, mx), dy = hn::Sub(y, my);
+        const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
+        return hn::IfThenElse(hn::And(hn::Ge(s, zeroF), hn::Le(s, markerMax)), oneF, color);
+    };
+    // Plane coordinate of pixel offsets from the origin's row or column.
+    auto plane = [&](VI offset) { return hn::Mul(scale, hn::ConvertTo(df, offset)); };
+
+    VF ar0 = zeroF, ai0 = zeroF, ar1 = zeroF, ai1 = zeroF, ar2 = zeroF, ai2 = zeroF, ar3 = zeroF,
+       ai3 = zeroF;
+    VI c0 = hn::Zero(di), c1 = c0, c2 = c0, c3 = c0;
+    MF run0 = hn::FirstN(df, 0), run1 = run0, run2 = run0, run3 = run0;
+    auto stepAll = [&] {
+        step(ar0, ai0, c0, run0);
+        step(ar1, ai1, c1, run1);
+        step(ar2, ai2, c2, run2);
+        step(ar3, ai3, c3, run3);
+    };
+
+    if (!refill) {
+        // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
+        for (int i = row0; i < row1; i++) {
+            const VF y = hn::Set(df, f.scale * static_cast<float>(i - ORIGIN_ROW));
+            float* row = reinterpret_cast<float*>(f.pixels + i * WIDTH);
+            int next = 0;
+            auto take = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
+                if (next >= WIDTH) {
+                    col = -1;
+                    return;
+                }
+                col = std::min(next, WIDTH - lanes);  // a short last run repeats a few pixels
+                next += lanes;
+                begin(plane(hn::Iota(di, col - ORIGIN_COLUMN)), y, ar, ai);
+                c = hn::Zero(di);
+                run = start;
+            };
+            // True while the vector still holds pixels.
+            auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
+                if (col < 0) return false;
+                if (!hn::AllFalse(df, run)) return true;
+                const VF color = colorOf(c);
+                const VF red = redOf(plane(hn::Iota(di, col - ORIGIN_COLUMN)), y, color);
+                hn::StoreInterleaved4(red, color, oneF, oneF, df, row + 4 * col);
+                take(ar, ai, c, run, col);
+                return col >= 0;
+            };
+            int col0, col1, col2, col3;
+            take(ar0, ai0, c0, run0, col0);
+            take(ar1, ai1, c1, run1, col1);
+            take(ar2, ai2, c2, run2, col2);
+            take(ar3, ai3, c3, run3, col3);
+            for (;;) {
+                stepAll();
+                const bool busy0 = poll(ar0, ai0, c0, run0, col0);
+                const bool busy1 = poll(ar1, ai1, c1, run1, col1);
+                const bool busy2 = poll(ar2, ai2, c2, run2, col2);
+                const bool busy3 = poll(ar3, ai3, c3, run3, col3);
+                if (!(busy0 || busy1 || busy2 || busy3)) break;
+            }
+        }
+        return;
+    }
+
+    // Refill: each lane holds any pixel of the rows, by index (-1: none). When a vector has
+    // `refillAt` or fewer running lanes, its finished pixels are written, its running lanes are
+    // packed to the front and the lanes behind them take the next pixels in order.
+    const int end = row1 * WIDTH;
+    int cursor = row0 * WIDTH;
+    const int refillAt = lanes - std::max(1, lanes / 2);
+    const VI endV = hn::Set(di, end), none = hn::Set(di, -1);
+    const VI columnMask = hn::Set(di, WIDTH - 1), originColumn = hn::Set(di, ORIGIN_COLUMN),
+             originRow = hn::Set(di, ORIGIN_ROW);
+    constexpr size_t kMaxLanes = hn::MaxLanes(DF());
+    HWY_ALIGN float4 out[kMaxLanes];
+    HWY_ALIGN int32_t outIndex[kMaxLanes];
+    uint8_t outBits[(kMaxLanes + 7) / 8 + 8];
+
+    auto xOf = [&](VI idx) { return plane(hn::Sub(hn::And(idx, columnMask), originColumn)); };
+    auto yOf = [&](VI idx) { return plane(hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), originRow)); };
+    auto flush = [&](VI c, MF run, VI idx) {
+        const MI done = hn::AndNot(hn::RebindMask(di, run), hn::Gt(idx, none));
+        if (hn::AllFalse(di, done)) return;
+        const VF color = colorOf(c);
+        hn::StoreInterleaved4(redOf(xOf(idx), yOf(idx), color), color, oneF, oneF, df,
+                              reinterpret_cast<float*>(out));
+        hn::Store(idx, di, outIndex);
+        hn::StoreMaskBits(di, done, outBits);
+        for (int l = 0; l < lanes; l++) {
+            if ((outBits[l >> 3] >> (l & 7)) & 1) f.pixels[outIndex[l]] = out[l];
+        }
+    };
+    auto refillLanes = [&](VF& ar, VF& ai, VI& c, MF& run, VI& idx) {
+        flush(c, run, idx);
+        const size_t live = hn::CountTrue(df, run);
+        const MI runI = hn::RebindMask(di, run);
+        ar = hn::Compress(ar, run);
+        ai = hn::Compress(ai, run);
+        c = hn::Compress(c, runI);
+        idx = hn::Compress(idx, runI);
+        const MI kept = hn::FirstN(di, live);
+        const VI wanted = hn::Iota(di, cursor - static_cast<int>(live));
+        const MI fresh = hn::AndNot(kept, hn::Lt(wanted, endV));
+        cursor = std::min(end, cursor + lanes - static_cast<int>(live));
+        VF nar, nai;
+        begin(xOf(wanted), yOf(wanted), nar, nai);
+        const MF freshF = hn::RebindMask(df, fresh);
+        ar = hn::IfThenElse(freshF, nar, ar);
+        ai = hn::IfThenElse(freshF, nai, ai);
+        c = hn::IfThenZeroElse(fresh, c);
+        idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, none));
+        run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, start));
+    };
+    VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
+    auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, VI& idx) {
+        if (static_cast<int>(hn::CountTrue(df, run)) <= refillAt) refillLanes(ar, ai, c, run, idx);
+    };
+    while (cursor < end) {
+        poll(ar0, ai0, c0, run0, idx0);
+        poll(ar1, ai1, c1, run1, idx1);
+        poll(ar2, ai2, c2, run2, idx2);
+        poll(ar3, ai3, c3, run3, idx3);
+        stepAll();
+    }
+    // No pixels left to hand out: run the lanes dry, then write what they hold.
+    while (!(hn::AllFalse(df, run0) && hn::AllFalse(df, run1) && hn::AllFalse(df, run2) &&
+             hn::AllFalse(df, run3))) {
+        stepAll();
+    }
+    flush(c0, run0, idx0);
+    flush(c1, run1, idx1);
+    flush(c2, run2, idx2);
+    flush(c3, run3, idx3);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace julia_simd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace julia_simd {
+HWY_EXPORT(RenderRows);
+
+namespace {
+
+using RowsFunction = void (*)(const Frame&, int, int, bool);
+
+std::string lowerCase(std::string s) {
+    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+// The function compiled for `target`: the entry Highway's own dispatch would call if this target
+// were the only one enabled. A local ChosenTarget keeps Highway's process-wide choice untouched.
+RowsFunction rowsFor(int64_t target) {
+    hwy::ChosenTarget chosen;
+    chosen.Update(target);
+    return HWY_DISPATCH_TABLE(RenderRows)[chosen.GetIndex()];
+}
+
+}  // namespace
+}  // namespace julia_simd
+
+std::vector<std::string> simdTargets() {
+    std::vector<std::string> names;
+    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+        if (julia_simd::rowsFor(t)) names.push_back(julia_simd::lowerCase(hwy::TargetName(t)));
+    }
+    return names;
+}
+
+bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, float my,
+                       int precision, float scale, int threads, SimdMode mode,
+                       std::atomic<int>* rowsDone) {
+    using namespace julia_simd;
+    RowsFunction rows = nullptr;
+    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+        if (lowerCase(hwy::TargetName(t)) == lowerCase(target)) rows = rowsFor(t);
+    }
+    if (!rows) return false;
+
+    const Frame f{pixels, mx, my, precision, scale};
+    const bool refill = mode == SimdMode::Refill ||
+                        (mode == SimdMode::Auto && precision >= SIMD_REFILL_FROM_LIMIT);
+    const int band = refill ? REFILL_BAND_ROWS : 1;
+    const int units = (HEIGHT + band - 1) / band;
+    if (threads <= 0) threads = omp_get_num_procs();
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+    for (int u = 0; u < units; u++) {
+        const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
+        rows(f, row0, row1, refill);
+        if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
+    }
+    return true;
+}
+
+void renderJuliaSIMD(float4* pixels, float mx, float my, int precision, float scale, int threads,
+                     std::atomic<int>* rowsDone) {
+    renderJuliaSIMDOn(simdTargets().front(), pixels, mx, my, precision, scale, threads,
+                      SimdMode::Auto, rowsDone);
+}
+#endif  // HWY_ONCE
