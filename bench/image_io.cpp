@@ -1,8 +1,10 @@
 #include "image_io.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
 #include <png.h>
@@ -10,11 +12,81 @@
 #include <unistd.h>
 
 #include "geometry.h"
+#include "interrupt_cleanup.h"
+#include "options.h"
 
 namespace {
 
-std::string sysError(const std::string& what, const std::string& path) {
-    return what + " '" + path + "': " + std::strerror(errno);
+constexpr int MAX_LINKS = 40;  // as the kernel allows in one path lookup
+
+// "dir/" for "dir/name", "" for a bare name.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string baseOf(const std::string& path) { return path.substr(folderOf(path).size()); }
+
+// Why a file of this type may not be replaced; empty for a regular file.
+std::string notRegular(mode_t mode) {
+    if (S_ISREG(mode)) return "";
+    if (S_ISDIR(mode)) return "it is a folder";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+    if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+    return "it is not a regular file";
+}
+
+std::string refusal(const std::string& path, const std::string& target, const std::string& why) {
+    const std::string via = target == path ? "" : " (a link to '" + target + "')";
+    return "cannot write '" + path + "'" + via + ": " + why;
+}
+
+// The name that writing `path` replaces: `path` itself, or where its chain of symbolic links ends.
+// A name that does not exist yet (a new file, or a dangling link's target) is fine; an existing
+// file that is not a regular one is refused.
+bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
+    std::string p = path;
+    for (int links = 0; links <= MAX_LINKS; links++) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                *error = refusal(path, p, std::strerror(errno));
+                return false;
+            }
+            *target = p;  // whether its folder exists shows when the temporary is made there
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            const std::string why = notRegular(st.st_mode);
+            if (!why.empty()) {
+                *error = refusal(path, p, why);
+                return false;
+            }
+            *target = p;
+            return true;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(p.c_str(), &link[0], link.size());
+        if (n < 0 || static_cast<size_t>(n) == link.size()) {
+            *error = refusal(path, p, n < 0 ? std::strerror(errno) : "link too long");
+            return false;
+        }
+        link.resize(n);
+        p = link[0] == '/' ? link : folderOf(p) + link;  // relative to the link's own folder
+    }
+    *error = refusal(path, p, "too many levels of symbolic links");
+    return false;
+}
+
+// Unnamed temporaries can be given a name only through /proc (without special privileges).
+bool procFdUsable() { return ::access("/proc/self/fd", X_OK) == 0; }
+
+std::string randomSuffix() {
+    static std::mt19937 rng{std::random_device{}()};
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(rng()));
+    return buf;
 }
 
 }  // namespace
@@ -23,45 +95,100 @@ OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() {
     if (file_) {
-        std::fclose(file_);
+        std::fclose(file_);  // an unnamed temporary vanishes with its last descriptor
         file_ = nullptr;
     }
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+    unregisterTemporary(tempSlot_);
+    tempSlot_ = -1;
 }
 
 bool OutputFile::open(const std::string& path, std::string* error) {
     discard();
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        *error = "cannot write '" + path + "': it is a folder";
+    path_ = path;
+    toStdout_ = path == STDOUT_PATH;
+    if (toStdout_) {
+        target_ = "standard output";
+        if (::isatty(STDOUT_FILENO)) {
+            *error = "will not write an image to a terminal: redirect standard output or name a file";
+            return false;
+        }
+        // A stream of its own, so closing it at commit leaves the process's standard output be.
+        const int fd = ::dup(STDOUT_FILENO);
+        file_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (!file_) {
+            *error = std::string("cannot write to standard output: ") + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        return true;
+    }
+    if (!resolveTarget(path, &target_, error)) return false;
+    if (baseOf(target_).empty()) {
+        *error = refusal(path, target_, "it names a folder");
         return false;
     }
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "." + base + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) {
-        *error = sysError("cannot write", path);
-        return false;
-    }
-    // mkstemp makes the file private; give it the mode an ordinary new file would get.
+    return openTemporary(error);
+}
+
+bool OutputFile::openTemporary(std::string* error) {
+    const std::string folder = folderOf(target_);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    file_ = ::fdopen(fd, "wb");
-    if (!file_) {
-        *error = sysError("cannot write", path);
-        ::close(fd);
-        ::unlink(temp.c_str());
+    // The mode an ordinary new file gets (the umask applies to O_TMPFILE as to O_CREAT).
+    int fd = procFdUsable() ? ::open(folder.empty() ? "." : folder.c_str(),
+                                     O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                            : (errno = EOPNOTSUPP, -1);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        *error = refusal(path_, target_, std::strerror(errno));
         return false;
     }
-    path_ = path;
-    tempPath_ = temp;
+    if (fd < 0) {
+        // No unnamed temporaries here: a dot file, removed on SIGINT/SIGTERM/SIGHUP.
+        std::string temp = folder + "." + baseOf(target_) + ".tmp-XXXXXX";
+        fd = ::mkstemp(&temp[0]);
+        if (fd < 0) {
+            *error = refusal(path_, target_, std::strerror(errno));
+            return false;
+        }
+        tempPath_ = temp;
+        tempSlot_ = registerTemporary(temp);
+        ::fchmod(fd, 0666 & ~mask);  // mkstemp makes it private
+    }
+    file_ = ::fdopen(fd, "wb");
+    if (!file_) {
+        *error = refusal(path_, target_, std::strerror(errno));
+        ::close(fd);
+        discard();
+        return false;
+    }
     return true;
+}
+
+// Gives the unnamed temporary a unique name beside the target and renames that over the target:
+// linkat cannot replace an existing name. Run whole, so no signal strands the linked name.
+bool OutputFile::linkIntoPlace(std::string* error) {
+    const std::string fdPath = "/proc/self/fd/" + std::to_string(::fileno(file_));
+    InterruptsDeferred whole;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        const std::string name = folderOf(target_) + "." + baseOf(target_) + ".tmp-" + randomSuffix();
+        if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            *error = refusal(path_, target_, std::strerror(errno));
+            return false;
+        }
+        if (::rename(name.c_str(), target_.c_str()) != 0) {
+            *error = refusal(path_, target_, std::strerror(errno));
+            ::unlink(name.c_str());
+            return false;
+        }
+        return true;
+    }
+    *error = refusal(path_, target_, "no free temporary name");
+    return false;
 }
 
 bool OutputFile::commit(std::string* error) {
@@ -69,19 +196,36 @@ bool OutputFile::commit(std::string* error) {
         *error = "cannot write '" + path_ + "': not open";
         return false;
     }
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
-    if (!ok) *error = sysError("cannot write", path_);
+    const bool unnamed = !toStdout_ && tempPath_.empty();
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) &&
+              (toStdout_ || ::fsync(::fileno(file_)) == 0);
+    if (!ok) *error = refusal(path_, target_, std::strerror(errno));
+    if (ok && !toStdout_) {
+        // Checked again: the name may have become something else since open.
+        struct stat st;
+        if (::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            *error = refusal(path_, target_, "it is no longer a regular file");
+            ok = false;
+        }
+    }
+    if (ok && unnamed) ok = linkIntoPlace(error);
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (ok && closed != 0) {
-        *error = sysError("cannot write", path_);
+        *error = refusal(path_, target_, std::strerror(errno));
         ok = false;
     }
-    if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        *error = sysError("cannot rename the temporary file onto", path_);
-        ok = false;
+    if (ok && !tempPath_.empty()) {
+        InterruptsDeferred whole;  // renamed and forgotten together
+        if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+            *error = refusal(path_, target_, std::strerror(errno));
+            ok = false;
+        } else {
+            tempPath_.clear();
+            unregisterTemporary(tempSlot_);
+            tempSlot_ = -1;
+        }
     }
-    if (ok) tempPath_.clear();
     discard();
     return ok;
 }

@@ -1,4 +1,4 @@
-// Writing a frame to disk: the raw PixelImage and an 8-bit PNG of what the window shows. A file
+// Writing a frame out: the raw PixelImage and an 8-bit PNG of what the window shows. A file
 // appears under its name only once it is complete.
 #pragma once
 
@@ -9,9 +9,13 @@
 
 #include <vector_types.h>
 
-// A file written to a temporary in the destination's folder and renamed over the destination on
-// commit, so a failed run never leaves a partial file under the destination's name (and never
-// touches a file already there). Dropping an uncommitted OutputFile removes the temporary.
+// An output of the tool. A regular file or a new name is written to a temporary in the same folder
+// and renamed over the name on commit, so a failed or interrupted run never leaves a partial file
+// under the name (and never touches a file already there). The temporary is unnamed (O_TMPFILE)
+// where the file system allows, so even SIGKILL leaves nothing behind; elsewhere it is a dot file
+// that SIGINT, SIGTERM and SIGHUP remove. A symbolic link is followed to the end of its chain and
+// its target replaced; the link stays. Anything else that exists (folder, device, FIFO, socket) is
+// refused at open, untouched. The name "-" writes to standard output when committed.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -19,16 +23,27 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Creates the temporary; false, with *error set, when the destination cannot be written.
+    // Checks the destination and creates the temporary; false, with *error set (one line), when
+    // the destination cannot be written.
     bool open(const std::string& path, std::string* error);
     std::FILE* stream() { return file_; }
     // Flushes to disk and renames; on failure removes the temporary.
     bool commit(std::string* error);
     void discard();
 
+    bool toStdout() const { return toStdout_; }
+    // The file that commit replaces: the path given, or the end of its chain of links.
+    const std::string& target() const { return target_; }
+
 private:
+    bool openTemporary(std::string* error);
+    bool linkIntoPlace(std::string* error);
+
     std::string path_;
-    std::string tempPath_;
+    std::string target_;
+    std::string tempPath_;  // the named temporary, when the file system has no unnamed ones
+    int tempSlot_ = -1;     // its registration for removal on SIGINT/SIGTERM/SIGHUP
+    bool toStdout_ = false;
     std::FILE* file_ = nullptr;
 };
 

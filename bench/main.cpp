@@ -2,11 +2,14 @@
 // frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
 // window is involved.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "compare.h"
 #include "cpu_renderer.h"
@@ -15,6 +18,7 @@
 #include "image_io.h"
 #include "iterations.h"
 #include "options.h"
+#include "progress.h"
 #include "report.h"
 #include "simd_renderer.h"
 #include "timing.h"
@@ -30,7 +34,7 @@ int refuse(const std::string& message) {
 }
 
 // The destination files, opened (as temporaries) before any work so that a bad path is refused
-// before anything is written, and committed together at the end.
+// before anything is written.
 struct Outputs {
     OutputFile raw, png;
     bool wantRaw = false, wantPng = false;
@@ -40,13 +44,43 @@ struct Outputs {
         wantPng = !o.pngPath.empty();
         return (!wantRaw || raw.open(o.rawPath, error)) && (!wantPng || png.open(o.pngPath, error));
     }
-    // Both files are written in full before either is renamed into place.
+    bool toStdout() const { return (wantRaw && raw.toStdout()) || (wantPng && png.toStdout()); }
+
+    // Both images are made in full before either is committed, and standard output comes last,
+    // so a refusal never follows an image that went out there. A commit can still fail after
+    // the other file is in place; the message then says which one was written.
     bool write(const float4* frame, std::string* error) {
-        return (!wantRaw || writeRaw(raw, frame, error)) &&
-               (!wantPng || writePng(png, frame, error)) && (!wantRaw || raw.commit(error)) &&
-               (!wantPng || png.commit(error));
+        struct Item {
+            bool wanted;
+            OutputFile& file;
+            bool (*write)(OutputFile&, const float4*, std::string*);
+            const char* what;
+        };
+        Item items[] = {{wantRaw, raw, writeRaw, "the raw image"}, {wantPng, png, writePng, "the PNG"}};
+        std::string written;
+        for (bool stdoutPass : {false, true}) {
+            for (Item& it : items) {
+                if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+                if (!it.write(it.file, frame, error)) return false;
+            }
+            for (Item& it : items) {
+                if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+                if (!it.file.commit(error)) {
+                    if (!written.empty()) *error += "; " + written + " was written";
+                    return false;
+                }
+                written = std::string(it.what) + " '" + it.file.target() + "'";
+            }
+        }
+        return true;
     }
 };
+
+// Refuses with the progress line out of the way.
+int refuse(Progress& progress, const std::string& message) {
+    progress.clear();
+    return refuse(message);
+}
 
 // The SIMD renderer's settings for this run, resolved.
 struct SimdSetup {
@@ -79,30 +113,48 @@ bool report(const BenchOptions& o, const char* renderer, const std::string& deta
                         pixelHex(d.first).c_str(), renderer, pixelHex(d.second).c_str());
         }
     }
+    std::fflush(stdout);
     return cmp.differing == 0;
+}
+
+// A renderer that was asked for but could not run: a line, or in JSON an object with the reason,
+// so that a script can tell it from one that was not asked for.
+void saySkipped(const BenchOptions& o, const char* renderer, const std::string& why) {
+    if (o.json) std::printf("%s\n", jsonSkipped(renderer, why).c_str());
+    else std::printf("%s: skipped: %s\n", renderer, why.c_str());
+    std::fflush(stdout);
 }
 
 // Every renderer this machine runs against cpu; the GPU only when one is usable (`d_pixels`).
 int verify(const BenchOptions& o, const FrameParams& p, const SimdSetup& simd, float4* d_pixels,
-           Outputs& out) {
+           const std::string& gpuSkipped, Outputs& out, Progress& progress) {
     std::vector<float4> cpu(PIXEL_COUNT), other(PIXEL_COUNT);
-    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale);
+    std::atomic<int> rows{0};
+    progress.phase("cpu: the frame to compare", &rows);
+    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale, &rows);
     std::string error;
-    if (!out.write(cpu.data(), &error)) return refuse(error);
+    if (out.wantRaw || out.wantPng) progress.phase("writing the image");
+    if (!out.write(cpu.data(), &error)) return refuse(progress, error);
 
-    renderJuliaSIMDOn(simd.target, other.data(), p.mx, p.my, p.precision, p.scale, simd.threads);
+    progress.phase("simd: the frame to compare", &rows);
+    renderJuliaSIMDOn(simd.target, other.data(), p.mx, p.my, p.precision, p.scale, simd.threads,
+                      SimdMode::Auto, &rows);
+    progress.clear();
     const std::string detail =
         o.json ? "\"target\":\"" + simd.target + "\",\"threads\":" +
                      std::to_string(simd.threads) + ","
                : " (" + simd.target + ", " + std::to_string(simd.threads) +
                      (simd.threads == 1 ? " thread)" : " threads)");
     bool equal = report(o, "simd", detail, cpu.data(), other.data());
-    std::fflush(stdout);
     if (d_pixels) {
+        progress.phase("gpu: the frame to compare");
         if (!renderGpuFrame(other.data(), d_pixels, p, &error)) {
-            return refuse("GPU frame failed: " + error);
+            return refuse(progress, "GPU frame failed: " + error);
         }
+        progress.clear();
         equal = report(o, "gpu", "", cpu.data(), other.data()) && equal;
+    } else {
+        saySkipped(o, "gpu", gpuSkipped);
     }
     return equal ? 0 : EXIT_DIFFERENT;
 }
@@ -134,6 +186,13 @@ int run(const BenchOptions& o) {
     Outputs out;
     std::string error;
     if (!out.open(o, &error)) return refuse(error);
+    Progress progress(::isatty(STDERR_FILENO));
+    if (out.toStdout()) {
+        // The image owns standard output (its stream holds a copy of the descriptor); the
+        // results go to standard error instead.
+        std::fflush(stdout);
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
 
     const FrameParams p{o.mx, o.my, o.precision, VIEW_SCALE};
     const bool wantCpu = !o.verify && (o.renderer == Renderer::Cpu || o.renderer == Renderer::All);
@@ -145,31 +204,23 @@ int run(const BenchOptions& o) {
     // Without a usable GPU, `all` and --verify go on without it; --renderer gpu is refused.
     std::string gpuSkipped;
     DeviceImage device;
+    if (useGpu) progress.phase("gpu: starting CUDA");
     if (useGpu && (!gpuUsable(&gpuSkipped) || !device.allocate(&gpuSkipped))) {
-        if (needGpu) return refuse("no usable GPU: " + gpuSkipped);
+        if (needGpu) return refuse(progress, "no usable GPU: " + gpuSkipped);
         useGpu = false;
     }
-    // Kept off standard output in JSON mode, so that it stays one object per line.
-    auto sayGpuSkipped = [&] {
-        if (!gpuSkipped.empty() && !useGpu) {
-            std::fprintf(o.json ? stderr : stdout, "gpu: skipped: %s\n", gpuSkipped.c_str());
-        }
-    };
+    if (progress.enabled()) {
+        // For the estimate of the time left: a frame at a huge limit shows at once that it
+        // would take hours.
+        progress.phase("estimating the work");
+        progress.setWork(estimateWork(p.mx, p.my, p.precision, p.scale));
+    }
     if (o.verify) {
-        sayGpuSkipped();
-        return verify(o, p, simd, useGpu ? device.get() : nullptr, out);
+        return verify(o, p, simd, useGpu ? device.get() : nullptr, gpuSkipped, out, progress);
     }
 
-    // Counted once, apart from the timed frames: the same frame costs the same steps every time.
-    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
-    std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;  // pageable, like the viewer's image
-    std::vector<RendererReport> rows;
-    auto add = [&](RendererReport r) {
-        rows.push_back(std::move(r));
-        setSpeedups(rows);
-        print(rows.back(), o);
-    };
-
+    // Before anything slow: the iteration count costs as much as a frame.
+    progress.clear();
     if (!o.json) {
         std::printf("%s\n", runDescription(o).c_str());
         if (wantSimd) {
@@ -178,9 +229,34 @@ int run(const BenchOptions& o) {
         }
         std::printf("%s\n", tableHeader().c_str());
     }
+    std::fflush(stdout);
+
+    // Counted once, apart from the timed frames: the same frame costs the same steps every time.
+    std::atomic<int> rows{0};
+    progress.phase("counting iterations", &rows);
+    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &rows);
+    std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;  // pageable, like the viewer's image
+    std::vector<RendererReport> reports;
+    auto add = [&](RendererReport r) {
+        progress.clear();
+        reports.push_back(std::move(r));
+        setSpeedups(reports);
+        print(reports.back(), o);
+    };
+    // The progress line's phase before each frame: "cpu: timed frame 3 of 50".
+    auto showFrame = [&](const std::string& who) {
+        return [&progress, &rows, who](bool timed, int k, int count) {
+            progress.phase(who + ": " + (timed ? "timed" : "warm-up") + " frame " +
+                               std::to_string(k) + " of " + std::to_string(count),
+                           &rows);
+        };
+    };
+
     if (wantCpu) {
         cpuFrame.reset(new float4[PIXEL_COUNT]());  // touched now, not in a timed frame
-        add({"cpu", o.frames, summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames)),
+        add({"cpu", o.frames,
+             summarize(timeCpuFrames(cpuFrame.get(), p, o.warmup, o.frames, &rows,
+                                     showFrame("cpu"))),
              iterations});
     }
     if (wantSimd) {
@@ -188,9 +264,11 @@ int run(const BenchOptions& o) {
         std::vector<int> counts{simd.threads};
         if (o.renderer == Renderer::All && simd.threads > 1) counts.insert(counts.begin(), 1);
         for (int threads : counts) {
+            const std::string who = "simd on " + std::to_string(threads) +
+                                    (threads == 1 ? " thread" : " threads");
             RendererReport r{"simd", o.frames,
                              summarize(timeSimdFrames(simdFrame.get(), p, simd.target, threads,
-                                                      o.warmup, o.frames)),
+                                                      o.warmup, o.frames, &rows, showFrame(who))),
                              iterations};
             r.threads = threads;
             r.target = simd.target;
@@ -200,6 +278,8 @@ int run(const BenchOptions& o) {
     if (useGpu) {
         gpuFrame.reset(new float4[PIXEL_COUNT]());
         GpuSamples s;
+        progress.phase("gpu: " + std::to_string(o.warmup) + " warm-up and " +
+                       std::to_string(o.frames) + " timed frames");
         if (timeGpuFrames(gpuFrame.get(), device.get(), p, o.warmup, o.frames, &s, &error)) {
             RendererReport r{"gpu", o.frames, summarize(s.frameMs), iterations, true};
             r.kernelMs = summarize(s.kernelMs).median;
@@ -207,19 +287,22 @@ int run(const BenchOptions& o) {
             r.threads = 0;
             add(r);
         } else if (needGpu) {
-            return refuse("GPU frame failed: " + error);
+            return refuse(progress, "GPU frame failed: " + error);
         } else {
             useGpu = false;
             gpuSkipped = error;
         }
     }
+    progress.clear();
     if (!o.json) {
-        for (const std::string& line : speedupLines(rows)) std::printf("%s\n", line.c_str());
+        for (const std::string& line : speedupLines(reports)) std::printf("%s\n", line.c_str());
     }
-    sayGpuSkipped();
+    if (!gpuSkipped.empty() && !useGpu) saySkipped(o, "gpu", gpuSkipped);
+    std::fflush(stdout);
+    if (out.wantRaw || out.wantPng) progress.phase("writing the image");
     const float4* written =
         cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get();
-    if (!out.write(written, &error)) return refuse(error);
+    if (!out.write(written, &error)) return refuse(progress, error);
     return 0;
 }
 
@@ -230,6 +313,10 @@ int main(int argc, char** argv) {
     if (!parsed.ok()) return refuse(parsed.error + " (see --help)");
     if (parsed.options.help) {
         std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.options.version) {
+        std::printf("julia-fractals-bench %s\n", JULIA_VERSION);
         return 0;
     }
     return run(parsed.options);

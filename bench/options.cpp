@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <getopt.h>
+
 namespace {
 
 // Whole-string parses: a value with anything left over, leading blanks, or out of the type's range
@@ -48,6 +50,45 @@ std::string rangeError(const std::string& opt, const std::string& value, long lo
            std::to_string(hi) + ")";
 }
 
+enum OptionId {
+    OPT_VERSION = 256,  // above every char, so no id collides with a short option
+    OPT_VERIFY,
+    OPT_JSON,
+    OPT_RENDERER,
+    OPT_SEED,
+    OPT_PRECISION,
+    OPT_FRAMES,
+    OPT_WARMUP,
+    OPT_THREADS,
+    OPT_SIMD_TARGET,
+    OPT_RAW,
+    OPT_PNG,
+};
+
+const option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {"verify", no_argument, nullptr, OPT_VERIFY},
+    {"json", no_argument, nullptr, OPT_JSON},
+    {"renderer", required_argument, nullptr, OPT_RENDERER},
+    {"seed", required_argument, nullptr, OPT_SEED},
+    {"precision", required_argument, nullptr, OPT_PRECISION},
+    {"frames", required_argument, nullptr, OPT_FRAMES},
+    {"warmup", required_argument, nullptr, OPT_WARMUP},
+    {"threads", required_argument, nullptr, OPT_THREADS},
+    {"simd-target", required_argument, nullptr, OPT_SIMD_TARGET},
+    {"raw", required_argument, nullptr, OPT_RAW},
+    {"png", required_argument, nullptr, OPT_PNG},
+    {nullptr, 0, nullptr, 0},
+};
+
+const option* findLongOption(const std::string& name) {
+    for (const option* o = LONG_OPTIONS; o->name; o++) {
+        if (name == o->name) return o;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 const char* rendererName(Renderer r) {
@@ -68,77 +109,104 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         return result;
     };
 
-    for (size_t k = 0; k < args.size(); k++) {
-        const std::string& arg = args[k];
-        if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
-            return fail("unexpected argument '" + arg + "'");
-        }
-        const size_t eq = arg.find('=');
-        const std::string opt = arg.substr(0, eq);
-        const bool inlineValue = eq != std::string::npos;
+    // getopt_long wants a mutable argv with the program name first.
+    std::vector<std::string> words{"julia-fractals-bench"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
 
-        if (opt == "--verify" || opt == "--json" || opt == "--help") {
-            if (inlineValue) return fail("option " + opt + " takes no value");
-            (opt == "--verify" ? o.verify : opt == "--json" ? o.json : o.help) = true;
-            continue;
-        }
-        if (opt != "--renderer" && opt != "--seed" && opt != "--precision" && opt != "--frames" &&
-            opt != "--warmup" && opt != "--threads" && opt != "--simd-target" && opt != "--raw" &&
-            opt != "--png") {
-            return fail("unknown option '" + opt + "'");
+    optind = 0;  // glibc: start afresh, so the parser can run more than once per process
+    opterr = 0;  // the messages are ours
+    int at = 1;  // the argument getopt_long is about to read
+    for (;;) {
+        at = optind == 0 ? 1 : optind;
+        // '+': stop at the first word that is no option, so that it is refused rather than
+        // moved to the end; ':': a missing value comes back as ':'.
+        const int c = getopt_long(argc, argv.data(), "+:h", LONG_OPTIONS, nullptr);
+        if (c == -1) break;
+        const std::string word = words[at];
+        if (word.rfind("--", 0) == 0) {
+            // getopt_long accepts any unambiguous prefix ("--frame" for "--frames"); a tool that
+            // scripts call should not, since a later option could make the prefix mean another.
+            const std::string name = word.substr(2, word.find('=') - 2);
+            const option* known = findLongOption(name);
+            if (!known) return fail("unknown option '--" + name + "'");
+            if (c == ':') return fail("option --" + name + " needs a value");
+            if (c == '?') return fail("option --" + name + " takes no value");
+        } else if (c == '?' || c == ':') {
+            return fail(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
         }
 
-        std::string value;
-        if (inlineValue) {
-            value = arg.substr(eq + 1);
-        } else if (k + 1 < args.size()) {
-            value = args[++k];
-        } else {
-            return fail("option " + opt + " needs a value");
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+            case 'h': o.help = true; break;
+            case OPT_VERSION: o.version = true; break;
+            case OPT_VERIFY: o.verify = true; break;
+            case OPT_JSON: o.json = true; break;
+            case OPT_RENDERER:
+                if (value == "cpu") o.renderer = Renderer::Cpu;
+                else if (value == "simd") o.renderer = Renderer::Simd;
+                else if (value == "gpu") o.renderer = Renderer::Gpu;
+                else if (value == "all") o.renderer = Renderer::All;
+                else return fail("option --renderer: unknown renderer '" + value +
+                                 "' (cpu, simd, gpu or all)");
+                break;
+            case OPT_SEED: {
+                const size_t comma = value.find(',');
+                if (comma == std::string::npos || value.find(',', comma + 1) != std::string::npos ||
+                    !parseFloat(value.substr(0, comma), &o.mx) ||
+                    !parseFloat(value.substr(comma + 1), &o.my)) {
+                    return fail("option --seed: '" + value + "' is not MX,MY (two finite numbers)");
+                }
+                break;
+            }
+            case OPT_PRECISION:
+                // Any int is a valid limit: zero and below give a frame without iterations.
+                if (!parseInt(value, INT32_MIN, INT32_MAX, &o.precision)) {
+                    return fail(rangeError("--precision", value, INT32_MIN, INT32_MAX));
+                }
+                break;
+            case OPT_FRAMES:
+                if (!parseInt(value, 1, MAX_FRAMES, &o.frames)) {
+                    return fail(rangeError("--frames", value, 1, MAX_FRAMES));
+                }
+                break;
+            case OPT_WARMUP:
+                if (!parseInt(value, 0, MAX_WARMUP, &o.warmup)) {
+                    return fail(rangeError("--warmup", value, 0, MAX_WARMUP));
+                }
+                break;
+            case OPT_THREADS:
+                if (!parseInt(value, 1, MAX_THREADS, &o.threads)) {
+                    return fail(rangeError("--threads", value, 1, MAX_THREADS));
+                }
+                break;
+            case OPT_SIMD_TARGET:
+                // Only stored: which targets exist depends on the CPU the run happens on.
+                if (value.empty()) return fail("option --simd-target needs a target name");
+                o.simdTarget.clear();
+                for (char ch : value) {
+                    o.simdTarget += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                }
+                break;
+            case OPT_RAW:
+            case OPT_PNG:
+                if (value.empty()) {
+                    return fail(std::string("option --") + (c == OPT_RAW ? "raw" : "png") +
+                                " needs a file name");
+                }
+                (c == OPT_RAW ? o.rawPath : o.pngPath) = value;
+                break;
         }
+    }
+    if (optind < argc) return fail("unexpected argument '" + words[optind] + "'");
+    // getopt_long swallows "--" silently; the tool takes no plain arguments, so it means nothing.
+    if (at < argc && words[at] == "--") return fail("unexpected argument '--'");
 
-        if (opt == "--renderer") {
-            if (value == "cpu") o.renderer = Renderer::Cpu;
-            else if (value == "simd") o.renderer = Renderer::Simd;
-            else if (value == "gpu") o.renderer = Renderer::Gpu;
-            else if (value == "all") o.renderer = Renderer::All;
-            else return fail("option --renderer: unknown renderer '" + value +
-                             "' (cpu, simd, gpu or all)");
-        } else if (opt == "--seed") {
-            const size_t comma = value.find(',');
-            if (comma == std::string::npos || value.find(',', comma + 1) != std::string::npos ||
-                !parseFloat(value.substr(0, comma), &o.mx) ||
-                !parseFloat(value.substr(comma + 1), &o.my)) {
-                return fail("option --seed: '" + value + "' is not MX,MY (two finite numbers)");
-            }
-        } else if (opt == "--precision") {
-            // Any int is a valid limit: zero and below give a frame without iterations.
-            if (!parseInt(value, INT32_MIN, INT32_MAX, &o.precision)) {
-                return fail(rangeError(opt, value, INT32_MIN, INT32_MAX));
-            }
-        } else if (opt == "--frames") {
-            if (!parseInt(value, 1, MAX_FRAMES, &o.frames)) {
-                return fail(rangeError(opt, value, 1, MAX_FRAMES));
-            }
-        } else if (opt == "--warmup") {
-            if (!parseInt(value, 0, MAX_WARMUP, &o.warmup)) {
-                return fail(rangeError(opt, value, 0, MAX_WARMUP));
-            }
-        } else if (opt == "--threads") {
-            if (!parseInt(value, 1, MAX_THREADS, &o.threads)) {
-                return fail(rangeError(opt, value, 1, MAX_THREADS));
-            }
-        } else if (opt == "--simd-target") {
-            // Which names this CPU can run is main's business; the parser only normalises.
-            if (value.empty()) return fail("option --simd-target needs a target name");
-            o.simdTarget.clear();
-            for (char ch : value) {
-                o.simdTarget += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            }
-        } else {
-            if (value.empty()) return fail("option " + opt + " needs a file name");
-            (opt == "--raw" ? o.rawPath : o.pngPath) = value;
-        }
+    if (o.rawPath == STDOUT_PATH && o.pngPath == STDOUT_PATH) {
+        return fail("options --raw and --png cannot both write to standard output ('-')");
     }
     if (!o.rawPath.empty() && o.rawPath == o.pngPath) {
         return fail("options --raw and --png name the same file '" + o.rawPath + "'");
@@ -147,10 +215,10 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string usageText() {
-    return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY]\n"
-           "                            [--precision N] [--frames N] [--warmup N] [--threads N]\n"
-           "                            [--simd-target NAME] [--verify] [--raw FILE]\n"
-           "                            [--png FILE] [--json]\n"
+    return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY] [--precision N]\n"
+           "                            [--frames N] [--warmup N] [--threads N] [--simd-target NAME]\n"
+           "                            [--verify] [--raw FILE] [--png FILE] [--json]\n"
+           "       julia-fractals-bench -h|--help|--version\n"
            "\n"
            "Times the renderers on the viewer's 1024x768 frame (scale 0.003): cpu, the plain\n"
            "loop on one thread; simd, the same image on vector lanes and threads; gpu, the CUDA\n"
@@ -169,8 +237,12 @@ std::string usageText() {
            "                 each with cpu bit for bit instead of timing; exit 1 when one differs\n"
            "  --raw FILE     write the frame as raw float RGBA, row 0 (the bottom) first\n"
            "  --png FILE     write the frame as an 8-bit RGB PNG, as the window shows it\n"
+           "                 FILE '-' is standard output (for one of the two; the results then\n"
+           "                 go to standard error); a symbolic link has its target replaced\n"
            "  --json         one JSON object per line and renderer instead of the table\n"
-           "With --renderer all the files hold the CPU renderer's frame.\n"
+           "  -h, --help     this text;  --version  the version\n"
+           "With --renderer all the files hold the CPU renderer's frame. While standard error is a\n"
+           "terminal, a progress line shows on it.\n"
            "Exit status: 0 done, 1 the renderers differ (--verify), 2 bad input, an unusable\n"
            "--simd-target, or no usable GPU for --renderer gpu.\n";
 }

@@ -14,6 +14,9 @@ constexpr int MAX_FRAMES = 1000000;
 constexpr int MAX_WARMUP = 1000000;
 constexpr int MAX_THREADS = 1024;
 
+// The path that names standard output for one of the image files.
+constexpr const char* STDOUT_PATH = "-";
+
 struct BenchOptions {
     Renderer renderer = Renderer::All;
     float mx = 0.0f;
@@ -21,12 +24,13 @@ struct BenchOptions {
     int precision = 10;
     int frames = 50;
     int warmup = 3;
-    int threads = 0;         // SIMD renderer threads; 0: one per hardware thread
-    std::string simdTarget;  // Highway target, lower case; empty: the best this CPU runs
+    int threads = 0;         // for the SIMD renderer; 0: every hardware thread
+    std::string simdTarget;  // lower case; empty: the best target this CPU supports
     bool verify = false;
     bool json = false;
     bool help = false;
-    std::string rawPath;  // empty: not written
+    bool version = false;
+    std::string rawPath;  // empty: not written; STDOUT_PATH: standard output
     std::string pngPath;
 };
 
@@ -37,9 +41,10 @@ struct ParseResult {
     bool ok() const { return error.empty(); }
 };
 
-// `args` are the arguments after the program name. Each option takes "--opt VALUE" or
+// `args` are the arguments after the program name. Each long option takes "--opt VALUE" or
 // "--opt=VALUE"; in the first form the next argument is the value even when it begins with '-'
-// (a negative seed). A repeated option keeps its last value.
+// (a negative seed). Option names must be spelled out in full. A repeated option keeps its last
+// value.
 ParseResult parseOptions(const std::vector<std::string>& args);
 
 const char* rendererName(Renderer r);

@@ -24,6 +24,24 @@ std::string cell(bool present, const char* fmt, double v) {
 
 std::string json(bool present, double v) { return present ? format("%.6g", v) : "null"; }
 
+// A JSON string: quotes, backslashes and control characters escaped; other bytes as they are.
+std::string jsonString(const std::string& text) {
+    std::string s = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            s += buf;
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s + "\"";
+}
+
 }  // namespace
 
 std::string shortFloat(float v) {
@@ -136,4 +154,9 @@ std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
     if (r.vsCpu > 0) s += ",\"speedup_vs_cpu\":" + format("%.6g", r.vsCpu);
     if (r.vsSimd > 0) s += ",\"speedup_vs_simd\":" + format("%.6g", r.vsSimd);
     return s + "}";
+}
+
+std::string jsonSkipped(const char* renderer, const std::string& reason) {
+    return std::string("{\"renderer\":\"") + renderer + "\",\"skipped\":true,\"reason\":" +
+           jsonString(reason) + "}";
 }

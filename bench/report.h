@@ -38,3 +38,6 @@ std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows);
 // One JSON object, no newline. Quantities that do not exist (ns per iteration of a frame without
 // iterations) are null, never nan or inf, which JSON has no words for.
 std::string jsonLine(const RendererReport& r, const BenchOptions& o);
+// A renderer that was asked for (by `all`) but could not run, so that scripts can tell it from one
+// not asked for: {"renderer":"gpu","skipped":true,"reason":"..."}
+std::string jsonSkipped(const char* renderer, const std::string& reason);

@@ -71,11 +71,15 @@ Summary summarize(std::vector<double> samples) {
 namespace {
 
 template <class Render>
-std::vector<double> timeFrames(Render render, int warmup, int frames) {
-    for (int k = 0; k < warmup; k++) render();
+std::vector<double> timeFrames(Render render, int warmup, int frames, const FrameHook& beforeFrame) {
+    for (int k = 0; k < warmup; k++) {
+        if (beforeFrame) beforeFrame(false, k + 1, warmup);
+        render();
+    }
     std::vector<double> ms;
     ms.reserve(frames);
     for (int k = 0; k < frames; k++) {
+        if (beforeFrame) beforeFrame(true, k + 1, frames);
         const Clock::time_point t0 = Clock::now();
         render();
         ms.push_back(msSince(t0));
@@ -85,18 +89,22 @@ std::vector<double> timeFrames(Render render, int warmup, int frames) {
 
 }  // namespace
 
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames) {
-    return timeFrames([&] { renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale); }, warmup,
-                      frames);
+std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
+                                  std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
+    return timeFrames(
+        [&] { renderJuliaCPU(h_pixels, p.mx, p.my, p.precision, p.scale, rowsDone); }, warmup,
+        frames, beforeFrame);
 }
 
 std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
-                                   const std::string& target, int threads, int warmup, int frames) {
+                                   const std::string& target, int threads, int warmup, int frames,
+                                   std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
     return timeFrames(
         [&] {
-            renderJuliaSIMDOn(target, h_pixels, p.mx, p.my, p.precision, p.scale, threads);
+            renderJuliaSIMDOn(target, h_pixels, p.mx, p.my, p.precision, p.scale, threads,
+                              SimdMode::Auto, rowsDone);
         },
-        warmup, frames);
+        warmup, frames, beforeFrame);
 }
 
 // Exactly the viewer's GPU frame, so that what is verified is what the window shows.

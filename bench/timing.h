@@ -1,6 +1,8 @@
 // Timed frames of each renderer, and the summary of a series of timings.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,14 +20,22 @@ struct Summary {
 
 Summary summarize(std::vector<double> samples);
 
+// Called before each frame, outside the timed part: whether the frame is timed, its number from 1
+// and how many frames of its kind there are.
+using FrameHook = std::function<void(bool timed, int k, int count)>;
+
 // `warmup` untimed frames, then `frames` frames each timed on the steady clock, in milliseconds.
-// The last frame is left in `h_pixels`.
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames);
+// The last frame is left in `h_pixels`. `rowsDone` is passed to the renderer.
+std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
+                                  std::atomic<int>* rowsDone = nullptr,
+                                  const FrameHook& beforeFrame = nullptr);
 
 // Like timeCpuFrames for the SIMD renderer on `target` (one of simdTargets()) with `threads`
 // threads.
 std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
-                                   const std::string& target, int threads, int warmup, int frames);
+                                   const std::string& target, int threads, int warmup, int frames,
+                                   std::atomic<int>* rowsDone = nullptr,
+                                   const FrameHook& beforeFrame = nullptr);
 
 struct GpuSamples {
     std::vector<double> frameMs;   // host clock around the launch and the copy, as the viewer runs it

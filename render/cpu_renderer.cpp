@@ -3,10 +3,13 @@
 
 #include "julia.h"
 
-void renderJuliaCPU(float4* pixels, float mx, float my, int precision, float scale) {
+void renderJuliaCPU(float4* pixels, float mx, float my, int precision, float scale,
+                    std::atomic<int>* rowsDone) {
     for (int i = 0; i < HEIGHT; i++) {
         for (int j = 0; j < WIDTH; j++) {
             juliaPixel(pixels, i, j, mx, my, precision, scale);
         }
+        // Once per row, outside the pixel loop; relaxed: only a display reads it.
+        if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
     }
 }

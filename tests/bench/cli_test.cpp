@@ -1,6 +1,16 @@
 // The executable as scripts use it: exit statuses, what goes to which stream, and that a refused
 // run writes nothing. The GPU cases expect what this machine allows: a usable GPU or none.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include <cctype>
 #include <utility>
@@ -19,13 +29,14 @@ struct Result {
     std::string out, err;
 };
 
-Result bench(const std::string& args) {
+Result runTool(const std::string& exe, const std::string& args) {
     ScratchDir logs;
-    const std::string cmd = std::string(BENCH_EXE) + " " + args + " >" + (logs / "out") + " 2>" +
-                            (logs / "err");
+    const std::string cmd = exe + " " + args + " >" + (logs / "out") + " 2>" + (logs / "err");
     const int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readFile(logs / "out"), readFile(logs / "err")};
 }
+
+Result bench(const std::string& args) { return runTool(BENCH_EXE, args); }
 
 int lines(const std::string& s) { return (int)std::count(s.begin(), s.end(), '\n'); }
 
@@ -48,6 +59,132 @@ TEST(Cli, RefusedRunsSayWhyOnOneLineAndWriteNothing) {
               std::string::npos);
 }
 
+bool isPng(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n", 0) == 0; }
+
+mode_t typeOf(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+TEST(Cli, EachKindOfPathIsWrittenSafelyOrRefusedUntouched) {
+    struct Case {
+        const char* kind;
+        std::function<void(const ScratchDir&)> make;  // what the folder holds before the run
+        std::string png;                              // relative to the folder, or "-"
+        int status;
+        std::function<void(const ScratchDir&, const Result&)> check;
+    };
+    auto writes = [](const char* name) {
+        return [name](const ScratchDir& d, const Result&) {
+            EXPECT_EQ(typeOf(d / name), S_IFREG);
+            EXPECT_TRUE(isPng(readFile(d / name))) << name;
+        };
+    };
+    auto stays = [](const char* name, mode_t type) {
+        return [name, type](const ScratchDir& d, const Result&) { EXPECT_EQ(typeOf(d / name), type); };
+    };
+    const Case cases[] = {
+        {"regular file", [](const ScratchDir& d) { std::ofstream(d / "f.png") << "old"; }, "f.png", 0,
+         writes("f.png")},
+        {"new file", [](const ScratchDir&) {}, "f.png", 0, writes("f.png")},
+        {"link to a link to a file",
+         [](const ScratchDir& d) {
+             std::ofstream(d / "f.png") << "old";
+             std::filesystem::create_symlink("f.png", d / "l1");
+             std::filesystem::create_symlink(d / "l1", d / "l2");
+         },
+         "l2", 0,
+         [&](const ScratchDir& d, const Result& r) {
+             writes("f.png")(d, r);
+             EXPECT_EQ(typeOf(d / "l1"), S_IFLNK);
+             EXPECT_EQ(typeOf(d / "l2"), S_IFLNK);
+         }},
+        {"dangling link",
+         [](const ScratchDir& d) {
+             std::filesystem::create_directory(d / "sub");
+             std::filesystem::create_symlink("sub/new.png", d / "l");
+         },
+         "l", 0,
+         [&](const ScratchDir& d, const Result& r) {
+             writes("sub/new.png")(d, r);
+             EXPECT_EQ(typeOf(d / "l"), S_IFLNK);
+         }},
+        {"folder", [](const ScratchDir& d) { std::filesystem::create_directory(d / "f"); }, "f", 2,
+         stays("f", S_IFDIR)},
+        {"FIFO", [](const ScratchDir& d) { ::mkfifo((d / "f").c_str(), 0600); }, "f", 2,
+         stays("f", S_IFIFO)},
+        {"link to a FIFO",
+         [](const ScratchDir& d) {
+             ::mkfifo((d / "f").c_str(), 0600);
+             std::filesystem::create_symlink("f", d / "l");
+         },
+         "l", 2, stays("f", S_IFIFO)},
+        {"device", [](const ScratchDir& d) { ::mknod((d / "f").c_str(), S_IFCHR | 0600, makedev(1, 7)); },
+         "f", 2, stays("f", S_IFCHR)},
+        {"standard output", [](const ScratchDir&) {}, "-", 0,
+         [](const ScratchDir&, const Result& r) {
+             EXPECT_TRUE(isPng(r.out)) << "the image alone on standard output";
+             EXPECT_NE(r.err.find("\ncpu "), std::string::npos) << "the results on standard error";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        ScratchDir dir;
+        c.make(dir);
+        if (std::string(c.kind) == "device" && typeOf(dir / "f") != S_IFCHR) {
+            continue;  // mknod needs root
+        }
+        const std::vector<std::string> before = dir.entries();
+        const Result r = bench("--renderer cpu --frames 1 --warmup 0 --precision 5 --png " +
+                               (c.png == "-" ? c.png : dir / c.png));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.status == 2) {
+            EXPECT_EQ(lines(r.err), 1) << r.err;
+        }
+        c.check(dir, r);
+        std::vector<std::string> after = dir.entries(), want = before;
+        if (c.status == 0 && c.png != "-" &&
+            std::find(before.begin(), before.end(), c.png) == before.end()) {
+            want.push_back(c.png);
+        }
+        std::sort(after.begin(), after.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(after, want) << "no temporary left, nothing else touched";
+    }
+}
+
+TEST(Cli, InterruptedRunLeavesNoTemporary) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        ScratchDir dir;
+        const std::string raw = dir / "f.raw", png = dir / "f.png";
+        // Seed 0 at a huge limit: the points inside the unit circle never escape, so the frame
+        // runs for hours; the files are open from the start.
+        const char* argv[] = {BENCH_EXE, "--renderer", "cpu", "--precision", "2000000000",
+                              "--raw", raw.c_str(), "--png", png.c_str(), nullptr};
+        pid_t pid;
+        ASSERT_EQ(::posix_spawn(&pid, BENCH_EXE, nullptr, nullptr, const_cast<char**>(argv),
+                                environ), 0);
+        // Signalled once both temporaries are open, however slowly a loaded machine starts it.
+        int open = 0;
+        for (int tries = 0; tries < 500 && open < 2; tries++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            open = 0;
+            const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+            std::error_code ec;
+            for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+                const std::string to = std::filesystem::read_symlink(fd.path(), ec).string();
+                open += to.rfind(dir.path.string(), 0) == 0;
+            }
+        }
+        EXPECT_EQ(open, 2) << "the run never opened its two outputs";
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        EXPECT_TRUE(dir.entries().empty()) << dir.entries()[0];
+    }
+}
+
 TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
     const std::string last = simdTargets().back();  // the plainest target, named in capitals
     std::string upper = last;
@@ -65,6 +202,7 @@ TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
                                "--warmup 0 --json --raw " + (dir / "f.raw") + " --png=" +
                                (dir / "f.png"));
         ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << "no progress where standard error is no terminal: " << r.err;
         EXPECT_EQ(lines(r.out), 1) << r.out;
         EXPECT_EQ(r.out.rfind(run.second, 0), 0u) << r.out;
         const std::string iterations =
@@ -110,13 +248,36 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
         EXPECT_NE(only.err.find("no usable GPU: " + why), std::string::npos) << only.err;
         EXPECT_TRUE(only.out.empty()) << only.out;
     }
+    // In JSON every renderer asked for has its line: timed, or skipped with the reason.
+    const Result json = bench("--json --renderer all --threads 1" + quick);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(lines(json.out), 3) << json.out;
+    EXPECT_EQ(json.out.find("{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"") !=
+                  std::string::npos,
+              !gpu)
+        << json.out;
 }
 
-TEST(Cli, HelpGoesToStandardOutput) {
-    const Result r = bench("--help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: julia-fractals-bench", 0), 0u);
-    EXPECT_TRUE(r.err.empty());
+TEST(Cli, HelpAndVersionGoToStandardOutput) {
+    std::vector<std::pair<std::string, std::string>> tools = {{BENCH_EXE, "julia-fractals-bench"}};
+#ifdef PROBE_EXE
+    tools.push_back({PROBE_EXE, "julia-loop-probe"});
+#endif
+    for (const auto& [exe, name] : tools) {
+        for (const char* help : {"--help", "-h"}) {
+            const Result r = runTool(exe, help);
+            EXPECT_EQ(r.status, 0) << name << " " << help;
+            EXPECT_EQ(r.out.rfind("usage: " + name, 0), 0u) << r.out;
+            EXPECT_TRUE(r.err.empty()) << r.err;
+        }
+        const Result v = runTool(exe, "--version");
+        EXPECT_EQ(v.status, 0);
+        EXPECT_EQ(v.out, name + " " + JULIA_VERSION + "\n");
+        const Result bad = runTool(exe, "--verbose");
+        EXPECT_EQ(bad.status, 2) << name;
+        EXPECT_EQ(lines(bad.err), 1) << bad.err;
+        EXPECT_TRUE(bad.out.empty()) << bad.out;
+    }
 }
 
 }  // namespace

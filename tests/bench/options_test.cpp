@@ -19,7 +19,7 @@ TEST(Options, DefaultsAreTheViewersInitialState) {
     EXPECT_EQ(r.options.warmup, 3);
     EXPECT_EQ(r.options.threads, 0);
     EXPECT_TRUE(r.options.simdTarget.empty());
-    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help);
+    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help || r.options.version);
     EXPECT_TRUE(r.options.rawPath.empty() && r.options.pngPath.empty());
 }
 
@@ -58,12 +58,18 @@ TEST(Options, RendererFlagsAndFiles) {
     EXPECT_EQ(r.options.rawPath, "-out.raw");
     EXPECT_EQ(r.options.pngPath, "pic.png");
     EXPECT_EQ(parse({"--renderer=gpu"}).options.renderer, Renderer::Gpu);
-    r = parse({"--renderer=simd", "--threads", "1024", "--simd-target", "AVX2"});
+    EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_TRUE(parse({"-h"}).options.help);
+    EXPECT_TRUE(parse({"--version"}).options.version);
+
+    r = parse({"--renderer", "simd", "--threads", "1024", "--simd-target=AVX2", "--png", "-",
+               "--raw", "f.raw"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.renderer, Renderer::Simd);
     EXPECT_EQ(r.options.threads, 1024);
-    EXPECT_EQ(r.options.simdTarget, "avx2");  // which names are usable is checked later
-    EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_EQ(r.options.simdTarget, "avx2") << "target names are taken in any case";
+    EXPECT_EQ(r.options.pngPath, "-");
+    EXPECT_EQ(parse({"--threads=1"}).options.threads, 1);
 }
 
 TEST(Options, RefusedWithOneLineNamingTheProblem) {
@@ -74,7 +80,11 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
     const Case cases[] = {
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--frame", "5"}, "unknown option '--frame'"},
-        {{"-v"}, "unexpected argument '-v'"},
+        {{"-v"}, "unknown option '-v'"},
+        {{"-hv"}, "unknown option '-v'"},
+        {{"-"}, "unexpected argument '-'"},
+        {{"--fram=5"}, "unknown option '--fram'"},  // no abbreviations
+        {{"--help=yes"}, "--help takes no value"},
         {{"extra"}, "unexpected argument 'extra'"},
         {{"--"}, "unexpected argument '--'"},
         {{"--seed"}, "--seed needs a value"},
@@ -102,13 +112,14 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
         {{"--seed", "0,inf"}, "is not MX,MY"},
         {{"--seed", "1e39,0"}, "is not MX,MY"},  // overflows a float
         {{"--seed", "1 ,0"}, "is not MX,MY"},
-        {{"--threads", "0"}, "0 is out of range (1 to 1024)"},
-        {{"--threads=1025"}, "out of range"},
-        {{"--threads", "two"}, "'two' is not a whole number"},
-        {{"--simd-target="}, "--simd-target needs a target name"},
-        {{"--renderer", "SIMD"}, "unknown renderer 'SIMD'"},
         {{"--raw="}, "--raw needs a file name"},
         {{"--raw", "a", "--png", "a"}, "name the same file"},
+        {{"--raw", "-", "--png=-"}, "cannot both write to standard output"},
+        {{"--threads", "0"}, "0 is out of range (1 to 1024)"},
+        {{"--threads", "1025"}, "out of range"},
+        {{"--threads", "all"}, "'all' is not a whole number"},
+        {{"--simd-target="}, "--simd-target needs a target name"},
+        {{"--renderer", "SIMD"}, "unknown renderer 'SIMD'"},
     };
     for (const Case& c : cases) {
         std::string cmd;

@@ -27,6 +27,11 @@ TEST(Report, JsonHasNoWordsJsonLacks) {
     EXPECT_NE(g.find("\"copy_gb_per_s\":null"), std::string::npos) << g;
 }
 
+TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
+    EXPECT_EQ(jsonSkipped("gpu", "no \"CUDA\" device\\here\n"),
+              "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
+}
+
 TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
     std::vector<RendererReport> rows{{"cpu", 5, {2, 2, 2}, 100}, {"simd", 5, {1, 1, 1}, 100},
                                      {"simd", 5, {0.25, 0.25, 0.25}, 100},

@@ -26,6 +26,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/Xproto.h>
+#include <X11/extensions/record.h>
 
 extern char** environ;
 
@@ -229,6 +231,9 @@ static std::string findXvfb() {
 
 Session::~Session() {
     program_.stop();
+    if (recordCtx_ != 0) XRecordFreeContext(dpy_, recordCtx_);
+    if (dpy_ != nullptr) XSync(dpy_, False);  // the context is gone before its connection closes
+    if (recordDpy_ != nullptr) XCloseDisplay(recordDpy_);
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
     xvfb_.stop(false);
 }
@@ -276,7 +281,65 @@ Session::~Session() {
     return ::testing::AssertionSuccess();
 }
 
+// The program's ChangeProperty requests as the server receives them: the first one on WM_NAME
+// holds its first title, whatever it sets later.
+static void onRecorded(XPointer closure, XRecordInterceptData* d) {
+    auto* r = reinterpret_cast<RecordedTitle*>(closure);
+    if (d->category == XRecordStartOfData) r->started = true;
+    const size_t bytes = d->data_len * 4;
+    if (d->category == XRecordFromClient && !d->client_swapped && !r->haveTitle &&
+        bytes >= sz_xChangePropertyReq) {
+        xChangePropertyReq req;
+        std::memcpy(&req, d->data, sizeof req);
+        if (req.reqType == X_ChangeProperty && req.property == XA_WM_NAME && req.format == 8) {
+            const size_t n = std::min<size_t>(req.nUnits, bytes - sz_xChangePropertyReq);
+            r->firstTitle.assign(reinterpret_cast<const char*>(d->data) + sz_xChangePropertyReq, n);
+            r->haveTitle = true;
+        }
+    }
+    XRecordFreeData(d);
+}
+
+// Reads what RECORD has sent until `done` holds or the timeout passes.
+static bool pumpRecord(Display* rec, const bool& done, Ms timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done && Clock::now() < deadline) {
+        XRecordProcessReplies(rec);
+        if (done) break;
+        pollfd p{ConnectionNumber(rec), POLLIN, 0};
+        poll(&p, 1, 20);
+    }
+    return done;
+}
+
+::testing::AssertionResult Session::startRecording() {
+    int major = 0, minor = 0;
+    if (!XRecordQueryVersion(dpy_, &major, &minor)) {
+        return ::testing::AssertionFailure() << "Xvfb has no RECORD extension";
+    }
+    recordDpy_ = XOpenDisplay(display_.c_str());
+    if (recordDpy_ == nullptr) return ::testing::AssertionFailure() << "cannot open " << display_;
+    XRecordRange* range = XRecordAllocRange();
+    if (range == nullptr) return ::testing::AssertionFailure() << "XRecordAllocRange failed";
+    range->core_requests.first = range->core_requests.last = X_ChangeProperty;
+    XRecordClientSpec clients = XRecordFutureClients;  // the program connects after this
+    recordCtx_ = XRecordCreateContext(dpy_, 0, &clients, 1, &range, 1);
+    XFree(range);
+    XSync(dpy_, False);
+    if (recordCtx_ == 0 ||
+        !XRecordEnableContextAsync(recordDpy_, recordCtx_, onRecorded,
+                                   reinterpret_cast<XPointer>(&recorded_))) {
+        return ::testing::AssertionFailure() << "cannot record the program's requests";
+    }
+    // The program may start only once recording has, or its first title could slip past.
+    if (!pumpRecord(recordDpy_, recorded_.started, Ms(10000))) {
+        return ::testing::AssertionFailure() << "RECORD did not start within 10 s";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult Session::startProgram() {
+    if (auto r = startRecording(); !r) return r;
     // Watching the root before the program starts catches the window at its creation.
     XSelectInput(dpy_, root_, SubstructureNotifyMask);
     XSync(dpy_, False);
@@ -295,7 +358,14 @@ Session::~Session() {
                 XSelectInput(dpy_, win_, PropertyChangeMask | StructureNotifyMask);
             } else if (e.type == MapNotify && e.xmap.event == root_) {
                 if (win_ == 0) win_ = e.xmap.window;
-                titleAtMap_ = title();
+                // The title request normally comes before the map; its copy may still be on the
+                // way on the other connection.
+                const bool titled = pumpRecord(recordDpy_, recorded_.haveTitle, Ms(10000));
+                XRecordDisableContext(dpy_, recordCtx_);  // later titles are read as properties
+                XSync(dpy_, False);
+                if (!titled) {
+                    return ::testing::AssertionFailure() << "the program set no window title";
+                }
                 return ::testing::AssertionSuccess();
             }
         }

@@ -98,6 +98,13 @@ private:
     int status_ = 0;
 };
 
+// What the X RECORD callback has seen of the program's requests.
+struct RecordedTitle {
+    bool started = false;
+    bool haveTitle = false;
+    std::string firstTitle;
+};
+
 // One Xvfb, one connection to it, and at most one instance of the program on it.
 class Session {
 public:
@@ -107,13 +114,15 @@ public:
     Session& operator=(const Session&) = delete;
 
     ::testing::AssertionResult startServer();
-    // Starts the program and waits until its window is mapped; titleAtMap() is read right then.
+    // Starts the program and waits until its window is mapped and its first title is known.
     ::testing::AssertionResult startProgram();
 
     _XDisplay* dpy() const { return dpy_; }
     XWindow window() const { return win_; }
     Child& program() { return program_; }
-    const std::string& titleAtMap() const { return titleAtMap_; }
+    // The first title the program set, taken from its own request through the X RECORD extension:
+    // a refresh that comes before the test looks cannot hide it.
+    const std::string& firstTitle() const { return recorded_.firstTitle; }
     std::string title();
     std::string programStdout() const { return out_.text(); }
     std::string programStderr() const { return err_.text(); }
@@ -150,6 +159,7 @@ public:
 
 private:
     void drainEvents();
+    ::testing::AssertionResult startRecording();
 
     Child xvfb_;
     Capture xvfbErr_;
@@ -157,7 +167,9 @@ private:
     _XDisplay* dpy_ = nullptr;
     XWindow root_ = 0;
     XWindow win_ = 0;
-    std::string titleAtMap_;
+    _XDisplay* recordDpy_ = nullptr;  // RECORD sends its data on a connection of its own
+    unsigned long recordCtx_ = 0;
+    RecordedTitle recorded_;
     Child program_;
     Capture out_;
     Capture err_;

@@ -17,7 +17,7 @@ TEST(StartUp, WindowTitleAndFirstPicture) {
     Session s;
     ASSERT_TRUE(s.startServer());
     ASSERT_TRUE(s.startProgram());
-    EXPECT_EQ(s.titleAtMap(), "Julia Fractals") << "title before the first refresh";
+    EXPECT_EQ(s.firstTitle(), "Julia Fractals") << "title before the first refresh";
 
     XWindowAttributes a;
     ASSERT_TRUE(XGetWindowAttributes(s.dpy(), s.window(), &a));

@@ -1,0 +1,108 @@
+#include "progress.h"
+
+#include <cstdio>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "geometry.h"
+#include "interrupt_cleanup.h"
+
+namespace {
+
+constexpr auto REDRAW = std::chrono::milliseconds(200);
+constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no rows or estimate
+
+}  // namespace
+
+std::string formatDuration(double s) {
+    char buf[64];
+    if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
+    else if (s < 60) std::snprintf(buf, sizeof buf, "%.0f s", s);
+    else if (s < 3600) std::snprintf(buf, sizeof buf, "%d min %d s", int(s / 60), int(s) % 60);
+    else if (s < 86400 * 2) std::snprintf(buf, sizeof buf, "%d h %d min", int(s / 3600), int(s / 60) % 60);
+    else std::snprintf(buf, sizeof buf, "%.0f days", s / 86400);
+    return buf;
+}
+
+std::string rowsAndTimeLeft(int rowsDone, double elapsed, const WorkEstimate& work) {
+    const int r = std::min(std::max(rowsDone, 0), HEIGHT);
+    std::string line = "rows " + std::to_string(r) + "/" + std::to_string(HEIGHT);
+    if (work.before.size() != HEIGHT + 1u || work.total() <= 0) return line;
+    const double done = work.before[r], left = work.total() - done;
+    const double perStep = done >= work.total() / 20 ? elapsed / done : work.secondsPerStep;
+    if (perStep > 0) line += ", about " + formatDuration(left * perStep) + " left";
+    return line;
+}
+
+Progress::Progress(bool enabled) : enabled_(enabled) {
+    if (enabled_) thread_ = std::thread(&Progress::run, this);
+}
+
+Progress::~Progress() {
+    if (!enabled_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        erase();
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void Progress::setWork(WorkEstimate work) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    work_ = std::move(work);
+}
+
+void Progress::phase(const std::string& text, std::atomic<int>* rows) {
+    if (!enabled_) return;
+    if (rows) rows->store(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ = text;
+    rows_ = rows;
+    started_ = Clock::now();
+    draw();
+}
+
+void Progress::clear() {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_.clear();
+    erase();
+}
+
+void Progress::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        wake_.wait_for(lock, REDRAW);
+        if (!stopping_) draw();
+    }
+}
+
+void Progress::draw() {
+    if (text_.empty()) return;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started_).count();
+    std::string line = text_;
+    if (elapsed >= DETAIL_AFTER_S) {
+        line += rows_ ? ": " + rowsAndTimeLeft(rows_->load(), elapsed, work_) : "";
+        line += " (" + formatDuration(elapsed) + ")";
+    }
+    // One screen line, or the erase would leave the wrapped part behind.
+    winsize ws;
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && line.size() >= ws.ws_col) {
+        line.resize(ws.ws_col - 1);
+    }
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    if (!shown_) setProgressLineShown(true);
+    shown_ = true;
+}
+
+void Progress::erase() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+    setProgressLineShown(false);
+}
