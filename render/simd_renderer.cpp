@@ -254,7 +254,6 @@ HWY_EXPORT(FloatLanes);
 namespace {
 
 using RowsFunction = void (*)(const Frame&, int, int, bool);
-using LanesFunction = int (*)();
 
 std::string lowerCase(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
