@@ -94,6 +94,9 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
     };
     // Plane coordinate of pixel offsets from the origin's row or column.
     auto plane = [&](VI offset) { return hn::Mul(scale, hn::ConvertTo(df, offset)); };
+    // first, first + 1, ...: Iota built once (it goes through memory), then shifted by an add.
+    const VI laneIndex = hn::Iota(di, 0);
+    auto counting = [&](int first) { return hn::Add(laneIndex, hn::Set(di, first)); };
 
     VF ar0 = zeroF, ai0 = zeroF, ar1 = zeroF, ai1 = zeroF, ar2 = zeroF, ai2 = zeroF, ar3 = zeroF,
        ai3 = zeroF;
@@ -119,7 +122,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
                 }
                 col = std::min(next, WIDTH - lanes);  // a short last run repeats a few pixels
                 next += lanes;
-                begin(plane(hn::Iota(di, col - ORIGIN_COLUMN)), y, ar, ai);
+                begin(plane(counting(col - ORIGIN_COLUMN)), y, ar, ai);
                 c = hn::Zero(di);
                 run = start;
             };
@@ -128,7 +131,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
                 if (col < 0) return false;
                 if (!hn::AllFalse(df, run)) return true;
                 const VF color = colorOf(c);
-                const VF red = redOf(plane(hn::Iota(di, col - ORIGIN_COLUMN)), y, color);
+                const VF red = redOf(plane(counting(col - ORIGIN_COLUMN)), y, color);
                 hn::StoreInterleaved4(red, color, oneF, oneF, df, row + 4 * col);
                 take(ar, ai, c, run, col);
                 return col >= 0;
@@ -206,7 +209,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
         idx = hn::TableLookupLanes(idx, orderI);
 #endif
         const MI kept = hn::FirstN(di, live);
-        const VI wanted = hn::Iota(di, cursor - static_cast<int>(live));
+        const VI wanted = counting(cursor - static_cast<int>(live));
         const MI fresh = hn::AndNot(kept, hn::Lt(wanted, endV));
         cursor = std::min(end, cursor + lanes - static_cast<int>(live));
         VF nar, nai;
