@@ -29,8 +29,10 @@ struct Frame {
     int precision;
     float scale;
 };
-// Rows per unit of work in the refill mode: lanes only run dry at a unit's end.
+// Rows per unit of work handed to a thread: in the refill mode lanes only run dry at a unit's end;
+// with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
 constexpr int REFILL_BAND_ROWS = 16;
+constexpr int TILE_BAND_ROWS = 8;
 }  // namespace julia_simd
 #endif
 
@@ -302,7 +304,7 @@ bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, floa
     const int refillFrom = lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
     const bool refill = mode == SimdMode::Refill ||
                         (mode == SimdMode::Auto && lanes >= 4 && precision >= refillFrom);
-    const int band = refill ? REFILL_BAND_ROWS : 1;
+    const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
     const int units = (HEIGHT + band - 1) / band;
     if (threads <= 0) threads = omp_get_num_procs();
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
