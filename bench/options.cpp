@@ -140,6 +140,12 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         }
 
         const std::string value = optarg ? optarg : "";
+        // A whole number within [lo, hi] into *field; otherwise the error is set.
+        auto intOption = [&](const char* name, long long lo, long long hi, int* field) {
+            if (parseInt(value, lo, hi, field)) return true;
+            result.error = rangeError(name, value, lo, hi);
+            return false;
+        };
         switch (c) {
             case 'h': o.help = true; break;
             case OPT_VERSION: o.version = true; break;
@@ -162,26 +168,18 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
                 }
                 break;
             }
+            // Any int is a valid limit: zero and below give a frame without iterations.
             case OPT_PRECISION:
-                // Any int is a valid limit: zero and below give a frame without iterations.
-                if (!parseInt(value, INT32_MIN, INT32_MAX, &o.precision)) {
-                    return fail(rangeError("--precision", value, INT32_MIN, INT32_MAX));
-                }
+                if (!intOption("--precision", INT32_MIN, INT32_MAX, &o.precision)) return result;
                 break;
             case OPT_FRAMES:
-                if (!parseInt(value, 1, MAX_FRAMES, &o.frames)) {
-                    return fail(rangeError("--frames", value, 1, MAX_FRAMES));
-                }
+                if (!intOption("--frames", 1, MAX_FRAMES, &o.frames)) return result;
                 break;
             case OPT_WARMUP:
-                if (!parseInt(value, 0, MAX_WARMUP, &o.warmup)) {
-                    return fail(rangeError("--warmup", value, 0, MAX_WARMUP));
-                }
+                if (!intOption("--warmup", 0, MAX_WARMUP, &o.warmup)) return result;
                 break;
             case OPT_THREADS:
-                if (!parseInt(value, 1, MAX_THREADS, &o.threads)) {
-                    return fail(rangeError("--threads", value, 1, MAX_THREADS));
-                }
+                if (!intOption("--threads", 1, MAX_THREADS, &o.threads)) return result;
                 break;
             case OPT_SIMD_TARGET:
                 // Only stored: which targets exist depends on the CPU the run happens on.
