@@ -12,3 +12,7 @@ AppState state = {
     nullptr,   // h_pixels
     nullptr,   // d_pixels
 };
+
+FrameParams frameParams(const AppState& s) {
+    return FrameParams{s.mx, s.my, s.precision, s.scale};
+}

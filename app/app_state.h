@@ -2,7 +2,8 @@
 // and the pixel buffers of the current mode.
 #pragma once
 
-#include <vector_types.h>
+#include "frame_params.h"
+#include "pixel.h"
 
 enum RenderMode { MODE_CPU = 1, MODE_GPU = 2 };
 
@@ -20,3 +21,5 @@ struct AppState {
 
 // Statically initialised: every field holds its initial value before main runs.
 extern AppState state;
+// The seed, limit and scale of `state`, as the renderers take them.
+FrameParams frameParams(const AppState& s);

@@ -1,13 +1,14 @@
-// Allocation and release of the host and device images for the two render modes.
+// Allocation and release of the host and device images for the render modes.
 #include "modes.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include <cuda_runtime_api.h>
+#include <string>
 
 #include "app_state.h"
 #include "geometry.h"
+#include "gpu_renderer.h"
 
 // Cleared, so that a display before the first frame step shows black rather than old memory.
 static float4* allocHostImage() {
@@ -26,22 +27,21 @@ void cleanCPU() {
 // Without a usable GPU the device image cannot exist; the program then says why and stays in CPU
 // mode, so the title never claims a GPU that renders nothing.
 void initGPU() {
-    void* d = nullptr;
-    const cudaError_t err = cudaMalloc(&d, BUFFER_SIZE);
-    if (err != cudaSuccess) {
-        printf("ERROR: no usable GPU: %s; staying on the CPU renderer\n", cudaGetErrorString(err));
+    std::string why;
+    float4* d = allocDeviceImage(&why);
+    if (d == nullptr) {
+        printf("ERROR: no usable GPU: %s; staying on the CPU renderer\n", why.c_str());
         fflush(stdout);
-        cudaGetLastError();  // clear it, so it is not mistaken later for a launch failure
         state.mode = MODE_CPU;
         initCPU();
         return;
     }
-    state.d_pixels = static_cast<float4*>(d);
+    state.d_pixels = d;
     state.h_pixels = allocHostImage();
 }
 
 void cleanGPU() {
-    cudaFree(state.d_pixels);
+    freeDeviceImage(state.d_pixels);
     state.d_pixels = nullptr;
     free(state.h_pixels);
     state.h_pixels = nullptr;

@@ -2,6 +2,7 @@
 #include "render_step.h"
 
 #include <cstdio>
+#include <string>
 
 #include "app_state.h"
 #include "cpu_renderer.h"
@@ -9,15 +10,14 @@
 #include "modes.h"
 
 void computeJuliaCPU() {
-    renderJuliaCPU(state.h_pixels, state.mx, state.my, state.precision, state.scale);
+    renderJuliaCPU(state.h_pixels, frameParams(state));
 }
 
 bool computeJuliaGPU() {
-    const cudaError_t err = renderJuliaGPU(state.h_pixels, state.d_pixels, state.mx, state.my,
-                                           state.precision, state.scale);
-    if (err != cudaSuccess) {
+    std::string why;
+    if (!renderJuliaGPU(state.h_pixels, state.d_pixels, frameParams(state), &why)) {
         printf("ERROR: the GPU could not render the frame: %s; switching to the CPU renderer\n",
-               cudaGetErrorString(err));
+               why.c_str());
         fflush(stdout);
         return false;
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include <vector_types.h>
+#include "pixel.h"
 
 struct PixelDifference {
     int row;

@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include <cuda_runtime_api.h>
-
-#include "gpu_status.h"
+#include "gpu_renderer.h"
 
 namespace {
 
@@ -18,33 +16,27 @@ std::string cudaVersion(int v) {
 }  // namespace
 
 int main() {
-    int runtime = 0, driver = 0;
-    cudaRuntimeGetVersion(&runtime);
-    cudaDriverGetVersion(&driver);  // 0 where no driver is loaded
-    std::printf("CUDA runtime %s (linked in), driver supports CUDA %s\n",
-                cudaVersion(runtime).c_str(), driver ? cudaVersion(driver).c_str() : "none");
-
+    GpuInfo info;
     std::string why;
-    if (!gpuUsable(&why)) {
+    const bool ok = gpuInfo(&info, &why);
+    if (!gpuRendererBuilt()) {
         std::printf("no usable GPU: %s\n", why.c_str());
         return 1;
     }
-    int device = 0;
-    cudaDeviceProp prop{};
-    cudaGetDevice(&device);
-    if (cudaGetDeviceProperties(&prop, device) == cudaSuccess) {
-        std::printf("device %d: %s, compute capability %d.%d, %d multiprocessors, %zu MiB\n",
-                    device, prop.name, prop.major, prop.minor, prop.multiProcessorCount,
-                    prop.totalGlobalMem >> 20);
+    std::printf("CUDA runtime %s (linked in), driver supports CUDA %s\n",
+                cudaVersion(info.runtimeVersion).c_str(),
+                info.driverVersion ? cudaVersion(info.driverVersion).c_str() : "none");
+    if (info.device) {
+        std::printf("device: %s, compute capability %d.%d, %d multiprocessors, %lld MiB\n",
+                    info.name.c_str(), info.major, info.minor, info.multiprocessors,
+                    info.memoryMiB);
     }
-    cudaFuncAttributes attr{};
-    const cudaError_t err = juliaKernelAttributes(&attr);
-    if (err != cudaSuccess) {
-        std::printf("kernel juliaColorGPU cannot run here: %s\n", cudaGetErrorString(err));
+    if (!ok) {
+        std::printf("%s%s\n", info.device ? "" : "no usable GPU: ", why.c_str());
         return 1;
     }
     std::printf("kernel juliaColorGPU: sm_%d machine code, built from compute_%d, "
                 "%d registers per thread\n",
-                attr.binaryVersion, attr.ptxVersion, attr.numRegs);
+                info.binaryVersion, info.ptxVersion, info.registers);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <vector_types.h>
+#include "pixel.h"
 
 // An output of the tool. A regular file or a new name is written to a temporary in the same folder
 // and renamed over the name on commit, so a failed or interrupted run never leaves a partial file

@@ -3,19 +3,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "complex.h"
-#include "geometry.h"
+#include "julia.h"
 
-// Must stay step for step with juliaColor in julia.h, through the same complex operations, so
-// that the count matches the iterations the renderers actually run.
+// The renderers' own loop: an escape at step i took i + 1 steps, a bounded point all of them.
 int juliaSteps(float x, float y, float mx, float my, int precision) {
-    Complex a = {x, y};
-    const Complex seed = {mx, my};
-    for (int i = 0; i < precision; i++) {
-        a = add_complex(mul_complex(a, a), seed);
-        if (squaredMagnitude(a) > 4.0f) return i + 1;
-    }
-    return precision > 0 ? precision : 0;
+    const int i = escapeStep(x, y, mx, my, precision);
+    return i < precision ? i + 1 : i;
 }
 
 int64_t frameIterations(float mx, float my, int precision, float scale,

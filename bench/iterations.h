@@ -1,5 +1,5 @@
 // The work in a frame: how many steps of z <- z^2 + c the escape-time rule performs. Counted
-// apart from the timed frames, by a copy of the rule's loop that counts instead of colouring;
+// apart from the timed frames, by the rule's own loop (escapeStep);
 // and estimated from a sample, row by row, where an exact count would itself take too long.
 #pragma once
 

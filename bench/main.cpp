@@ -14,7 +14,7 @@
 #include "compare.h"
 #include "cpu_renderer.h"
 #include "geometry.h"
-#include "gpu_device.h"
+#include "gpu_renderer.h"
 #include "image_io.h"
 #include "iterations.h"
 #include "options.h"
@@ -84,7 +84,7 @@ int refuse(Progress& progress, const std::string& message) {
 
 // The SIMD renderer's settings for this run, resolved.
 struct SimdSetup {
-    std::string target;
+    SimdTarget target;
     int threads;
 };
 
@@ -131,24 +131,23 @@ int verify(const BenchOptions& o, const FrameParams& p, const SimdSetup& simd, f
     std::vector<float4> cpu(PIXEL_COUNT), other(PIXEL_COUNT);
     std::atomic<int> rows{0};
     progress.phase("cpu: the frame to compare", &rows);
-    renderJuliaCPU(cpu.data(), p.mx, p.my, p.precision, p.scale, &rows);
+    renderJuliaCPU(cpu.data(), p, &rows);
     std::string error;
     if (out.wantRaw || out.wantPng) progress.phase("writing the image");
     if (!out.write(cpu.data(), &error)) return refuse(progress, error);
 
     progress.phase("simd: the frame to compare", &rows);
-    renderJuliaSIMDOn(simd.target, other.data(), p.mx, p.my, p.precision, p.scale, simd.threads,
-                      SimdMode::Auto, &rows);
+    renderJuliaSIMD(simd.target, other.data(), p, simd.threads, SimdMode::Auto, &rows);
     progress.clear();
     const std::string detail =
-        o.json ? "\"target\":\"" + simd.target + "\",\"threads\":" +
+        o.json ? "\"target\":\"" + simd.target.name + "\",\"threads\":" +
                      std::to_string(simd.threads) + ","
-               : " (" + simd.target + ", " + std::to_string(simd.threads) +
+               : " (" + simd.target.name + ", " + std::to_string(simd.threads) +
                      (simd.threads == 1 ? " thread)" : " threads)");
     bool equal = report(o, "simd", detail, cpu.data(), other.data());
     if (d_pixels) {
         progress.phase("gpu: the frame to compare");
-        if (!renderGpuFrame(other.data(), d_pixels, p, &error)) {
+        if (!renderJuliaGPU(other.data(), d_pixels, p, &error)) {
             return refuse(progress, "GPU frame failed: " + error);
         }
         progress.clear();
@@ -172,16 +171,14 @@ std::string joined(const std::vector<std::string>& names) {
 }
 
 int run(const BenchOptions& o) {
+    const unsigned hardware = std::thread::hardware_concurrency();
     const std::vector<std::string> targets = simdTargets();
-    if (!o.simdTarget.empty() &&
-        std::find(targets.begin(), targets.end(), o.simdTarget) == targets.end()) {
+    SimdSetup simd{{}, o.threads > 0 ? o.threads : std::max(1, static_cast<int>(hardware))};
+    if (!findSimdTarget(o.simdTarget, &simd.target)) {
         return refuse("option --simd-target: '" + o.simdTarget +
                       "' is not a target this program and CPU can run (usable: " +
                       joined(targets) + ")");
     }
-    const unsigned hardware = std::thread::hardware_concurrency();
-    const SimdSetup simd{o.simdTarget.empty() ? targets.front() : o.simdTarget,
-                         o.threads > 0 ? o.threads : std::max(1, static_cast<int>(hardware))};
 
     Outputs out;
     std::string error;
@@ -203,9 +200,13 @@ int run(const BenchOptions& o) {
 
     // Without a usable GPU, `all` and --verify go on without it; --renderer gpu is refused.
     std::string gpuSkipped;
-    DeviceImage device;
+    std::unique_ptr<float4, void (*)(float4*)> device(nullptr, freeDeviceImage);
     if (useGpu) progress.phase("gpu: starting CUDA");
-    if (useGpu && (!gpuUsable(&gpuSkipped) || !device.allocate(&gpuSkipped))) {
+    if (useGpu && gpuUsable(&gpuSkipped)) {
+        device.reset(allocDeviceImage(&gpuSkipped));
+        if (!device) gpuSkipped = "allocating the device image: " + gpuSkipped;
+    }
+    if (useGpu && !device) {
         if (needGpu) return refuse(progress, "no usable GPU: " + gpuSkipped);
         useGpu = false;
     }
@@ -225,7 +226,7 @@ int run(const BenchOptions& o) {
         std::printf("%s\n", runDescription(o).c_str());
         if (wantSimd) {
             std::printf("simd: Highway target %s (this CPU runs %s), %u hardware threads\n",
-                        simd.target.c_str(), joined(targets).c_str(), hardware);
+                        simd.target.name.c_str(), joined(targets).c_str(), hardware);
         }
         std::printf("%s\n", tableHeader().c_str());
     }
@@ -271,7 +272,7 @@ int run(const BenchOptions& o) {
                                                       o.warmup, o.frames, &rows, showFrame(who))),
                              iterations};
             r.threads = threads;
-            r.target = simd.target;
+            r.target = simd.target.name;
             add(r);
         }
     }

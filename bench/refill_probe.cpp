@@ -13,13 +13,13 @@
 
 namespace {
 
-double medianMs(const std::string& target, float4* img, float mx, float my, int limit,
-                SimdMode mode, int frames) {
+double medianMs(const SimdTarget& target, float4* img, const FrameParams& p, SimdMode mode,
+                int frames) {
     std::vector<double> ms;
-    renderJuliaSIMDOn(target, img, mx, my, limit, 0.003f, 1, mode);  // warm-up
+    renderJuliaSIMD(target, img, p, 1, mode);  // warm-up
     for (int k = 0; k < frames; k++) {
         const auto t0 = std::chrono::steady_clock::now();
-        renderJuliaSIMDOn(target, img, mx, my, limit, 0.003f, 1, mode);
+        renderJuliaSIMD(target, img, p, 1, mode);
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                t0).count());
     }
@@ -37,12 +37,14 @@ int main(int argc, char** argv) {
     std::printf("seed (%g, %g), one thread, median of %d frames\n", mx, my, frames);
     std::printf("%-8s %6s %10s %10s %15s\n", "target", "limit", "tiles ms", "refill ms",
                 "tiles / refill");
-    for (const std::string& target : simdTargets()) {
+    for (const std::string& name : simdTargets()) {
+        SimdTarget target;
+        findSimdTarget(name, &target);
         for (int limit : {10, 100, 200, 500, 1000, 10000}) {
-            const double tiles = medianMs(target, img.data(), mx, my, limit, SimdMode::Tiles, frames);
-            const double refill =
-                medianMs(target, img.data(), mx, my, limit, SimdMode::Refill, frames);
-            std::printf("%-8s %6d %10.2f %10.2f %14.2fx\n", target.c_str(), limit, tiles, refill,
+            const FrameParams p{mx, my, limit, 0.003f};
+            const double tiles = medianMs(target, img.data(), p, SimdMode::Tiles, frames);
+            const double refill = medianMs(target, img.data(), p, SimdMode::Refill, frames);
+            std::printf("%-8s %6d %10.2f %10.2f %14.2fx\n", name.c_str(), limit, tiles, refill,
                         tiles / refill);
             std::fflush(stdout);
         }

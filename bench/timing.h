@@ -6,13 +6,9 @@
 #include <string>
 #include <vector>
 
-#include <vector_types.h>
-
-struct FrameParams {
-    float mx, my;
-    int precision;
-    float scale;
-};
+#include "frame_params.h"
+#include "pixel.h"
+#include "simd_renderer.h"
 
 struct Summary {
     double min = 0, median = 0, max = 0;  // the median of an even count is the mean of the middle two
@@ -30,10 +26,9 @@ std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int wa
                                   std::atomic<int>* rowsDone = nullptr,
                                   const FrameHook& beforeFrame = nullptr);
 
-// Like timeCpuFrames for the SIMD renderer on `target` (one of simdTargets()) with `threads`
-// threads.
+// Like timeCpuFrames for the SIMD renderer on `target` with `threads` threads.
 std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
-                                   const std::string& target, int threads, int warmup, int frames,
+                                   const SimdTarget& target, int threads, int warmup, int frames,
                                    std::atomic<int>* rowsDone = nullptr,
                                    const FrameHook& beforeFrame = nullptr);
 
@@ -42,10 +37,6 @@ struct GpuSamples {
     std::vector<double> kernelMs;  // CUDA events around the kernel
     std::vector<double> copyMs;    // CUDA events around the device-to-host copy
 };
-
-// One GPU frame as the viewer renders it, launch and copy, with the launch's or else the copy's
-// error reported.
-bool renderGpuFrame(float4* h_pixels, float4* d_pixels, const FrameParams& p, std::string* error);
 
 // Like timeCpuFrames for the GPU; false, with *error set, at the first CUDA error.
 bool timeGpuFrames(float4* h_pixels, float4* d_pixels, const FrameParams& p, int warmup,

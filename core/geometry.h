@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstddef>
-#include <vector_types.h>  // float4: one RGBA pixel, the same type on host and device
+#include "pixel.h"  // float4: one RGBA pixel, the same type on host and device
 
 constexpr int WIDTH = 1024;
 constexpr int HEIGHT = 768;

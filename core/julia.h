@@ -10,20 +10,27 @@
 // Radius of the seed marker in plane units, compared in double precision.
 constexpr double SEED_MARKER_RADIUS = 0.01;
 
-// 0 for a point that stays bounded for `precision` steps, else 1 - i/precision for the first step i
-// whose iterate leaves the disc of radius 2. A NaN magnitude is not an escape.
-JULIA_HD float juliaColor(float x, float y, float mx, float my, int precision) {
+// The escape-time loop: the first step i (from 0) whose iterate leaves the disc of radius 2, or
+// `precision` when every step stays inside (0 for a limit of 0 or below). A NaN magnitude is not
+// an escape. The colour and the bench's count of iterations both come from this one loop.
+JULIA_HD int escapeStep(float x, float y, float mx, float my, int precision) {
     Complex a = {x, y};
     const Complex seed = {mx, my};
-    for (int i = 0; i < precision; i++) {
+    int i = 0;
+    for (; i < precision; i++) {
         a = add_complex(mul_complex(a, a), seed);
         if (squaredMagnitude(a) > 4.0f) {
-            return 1.0f - (float)i / (float)precision;
+            break;
         }
     }
-    return 0.0f;
+    return i;
 }
-
+// 0 for a point that stays bounded for `precision` steps, else 1 - i/precision for the first step i
+// whose iterate leaves the disc of radius 2.
+JULIA_HD float juliaColor(float x, float y, float mx, float my, int precision) {
+    const int i = escapeStep(x, y, mx, my, precision);
+    return i < precision ? 1.0f - (float)i / (float)precision : 0.0f;
+}
 // sqrtf is correctly rounded on both sides (host: the SSE instruction; device: -prec-sqrt=true).
 JULIA_HD bool inSeedMarker(float x, float y, float mx, float my) {
     const float dx = x - mx;

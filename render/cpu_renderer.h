@@ -1,12 +1,11 @@
 // The CPU renderer: fills a whole PixelImage with the pixel rule, on the calling thread.
 #pragma once
-
 #include <atomic>
 
-#include <vector_types.h>
+#include "frame_params.h"
+#include "pixel.h"
 
 // Writes all WIDTH x HEIGHT pixels of `pixels` (BUFFER_SIZE bytes), row 0 first, strictly in
 // memory order. `rowsDone`, when given, is raised by one as each row is finished, so that another
 // thread can show how far a long frame has come.
-void renderJuliaCPU(float4* pixels, float mx, float my, int precision, float scale,
-                    std::atomic<int>* rowsDone = nullptr);
+void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone = nullptr);

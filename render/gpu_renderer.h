@@ -1,20 +1,61 @@
-// The GPU renderer: one thread per pixel, then the whole image copied back to the host.
-// Plain C++ may include this header; only gpu_renderer.cu is compiled by nvcc.
+// The GPU renderer, and with it every use of the CUDA runtime in the program: whether a GPU is
+// usable, the device image, one frame (the kernel with one thread per pixel, then the whole image
+// copied back), the same frame timed on the device, and what a GPU run depends on. Plain C++
+// includes this header; gpu_renderer.cu implements it with CUDA, and a build without CUDA links
+// gpu_absent.cpp instead, whose every call fails with NO_CUDA_REASON.
 #pragma once
+#include <string>
 
-#include <cuda_runtime_api.h>
-#include <vector_types.h>
+#include "frame_params.h"
+#include "pixel.h"
 
 constexpr int THREADS_PER_BLOCK = 512;
 constexpr int NUM_BLOCKS = 1536;  // exactly one thread per pixel: 1536 * 512 = 1024 * 768
 
-// Launches the kernel over the device image on the default stream and returns at once. The result
-// is the launch's own error (for example no kernel image for this GPU), not the kernel's outcome;
-// an error pending from an earlier, unrelated call is cleared first.
-cudaError_t launchJuliaGPU(float4* d_pixels, float mx, float my, int precision, float scale);
+constexpr const char* NO_CUDA_REASON = "this build has no CUDA support";
 
-// One frame: the launch, then always the device-to-host copy of the whole image (which waits for
-// the kernel). Returns the launch's error, or else the copy's, which is also where a kernel that
-// failed while running is reported. On any error the host image must not be shown as this frame.
-cudaError_t renderJuliaGPU(float4* h_pixels, float4* d_pixels, float mx, float my, int precision,
-                           float scale);
+// True when this program was built with the GPU renderer (a CUDA toolkit was found).
+bool gpuRendererBuilt();
+
+// True when the CUDA runtime reports at least one device. Otherwise false, with *why (if given)
+// saying what the runtime reported. The runtime's error is cleared, so it is not mistaken later
+// for the failure of another call.
+bool gpuUsable(std::string* why = nullptr);
+
+// The device image, BUFFER_SIZE bytes; null, with *why (if given) set to the runtime's reason,
+// when it cannot be had. The error is cleared, so it is not blamed on a later launch.
+float4* allocDeviceImage(std::string* why = nullptr);
+// Releases it; null is accepted and does nothing.
+void freeDeviceImage(float4* d_pixels);
+
+// One frame: the launch on the default stream, then always the device-to-host copy of the whole
+// image (which waits for the kernel). False, with *why, when the launch was refused, the kernel
+// failed while running (that surfaces in the copy) or the copy failed: the host image must then
+// not be shown as this frame. An error pending from an earlier, unrelated call is not blamed.
+bool renderJuliaGPU(float4* h_pixels, float4* d_pixels, const FrameParams& p,
+                    std::string* why = nullptr);
+
+// The same frame with its cost: the host clock around launch and copy, as the viewer sees it, and
+// device events around the kernel and around the copy.
+struct GpuFrameTimes {
+    double frameMs = 0;
+    double kernelMs = 0;
+    double copyMs = 0;
+};
+bool renderJuliaGPUTimed(float4* h_pixels, float4* d_pixels, const FrameParams& p,
+                         GpuFrameTimes* times, std::string* why = nullptr);
+
+// What a GPU run depends on: the CUDA versions (as 13.0 is 13000; 0 where none) and, where a
+// device is usable, the device and the kernel image the runtime picked for it.
+struct GpuInfo {
+    int runtimeVersion = 0;  // the runtime linked in
+    int driverVersion = 0;   // what the loaded driver supports
+    bool device = false;     // the fields below are set
+    std::string name;
+    int major = 0, minor = 0, multiprocessors = 0;
+    long long memoryMiB = 0;
+    bool kernel = false;  // the kernel can run here; the fields below are set
+    int binaryVersion = 0, ptxVersion = 0, registers = 0;
+};
+// Fills what can be known; false, with *why, when no GPU is usable or the kernel cannot run on it.
+bool gpuInfo(GpuInfo* info, std::string* why);

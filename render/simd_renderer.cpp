@@ -23,12 +23,6 @@
 #ifndef JULIA_SIMD_RENDERER_SHARED
 #define JULIA_SIMD_RENDERER_SHARED
 namespace julia_simd {
-struct Frame {
-    float4* pixels;
-    float mx, my;
-    int precision;
-    float scale;
-};
 // Rows per unit of work handed to a thread: in the refill mode lanes only run dry at a unit's end;
 // with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
 constexpr int REFILL_BAND_ROWS = 16;
@@ -59,7 +53,7 @@ constexpr int WIDTH_BITS = 10;
 // Renders rows [row0, row1). Lanes hold the iterate a_k after k >= 1 steps and c, the number of
 // magnitude checks passed; a lane runs while no check failed and c < limit. A stopped lane's c
 // no longer changes: below the limit it is the escape step, at the limit the point stayed bounded.
-void RenderRows(const Frame& f, int row0, int row1, bool refill) {
+void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool refill) {
     const DF df;
     const DI di;
     const int lanes = static_cast<int>(hn::Lanes(df));
@@ -115,7 +109,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
         // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
         for (int i = row0; i < row1; i++) {
             const VF y = hn::Set(df, f.scale * static_cast<float>(i - ORIGIN_ROW));
-            float* row = reinterpret_cast<float*>(f.pixels + i * WIDTH);
+            float* row = reinterpret_cast<float*>(pixels + i * WIDTH);
             int next = 0;
             auto take = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
                 if (next >= WIDTH) {
@@ -181,7 +175,7 @@ void RenderRows(const Frame& f, int row0, int row1, bool refill) {
         hn::Store(idx, di, outIndex);
         hn::StoreMaskBits(di, done, outBits);
         for (int l = 0; l < lanes; l++) {
-            if ((outBits[l >> 3] >> (l & 7)) & 1) f.pixels[outIndex[l]] = out[l];
+            if ((outBits[l >> 3] >> (l & 7)) & 1) pixels[outIndex[l]] = out[l];
         }
     };
     auto refillLanes = [&](VF& ar, VF& ai, VI& c, MF& run, VI& idx) {
@@ -258,22 +252,18 @@ HWY_EXPORT(FloatLanes);
 
 namespace {
 
-using RowsFunction = void (*)(const Frame&, int, int, bool);
-
 std::string lowerCase(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return s;
 }
 
-// The function compiled for `target`: the entry Highway's own dispatch would call if this target
-// were the only one enabled. A local ChosenTarget keeps Highway's process-wide choice untouched.
+// The entry Highway's own dispatch would call if `target` were the only one enabled. A local
+// ChosenTarget keeps Highway's process-wide choice untouched.
 size_t tableIndex(int64_t target) {
     hwy::ChosenTarget chosen;
     chosen.Update(target);
     return chosen.GetIndex();
 }
-
-RowsFunction rowsFor(int64_t target) { return HWY_DISPATCH_TABLE(RenderRows)[tableIndex(target)]; }
 
 }  // namespace
 }  // namespace julia_simd
@@ -281,44 +271,47 @@ RowsFunction rowsFor(int64_t target) { return HWY_DISPATCH_TABLE(RenderRows)[tab
 std::vector<std::string> simdTargets() {
     std::vector<std::string> names;
     for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        if (julia_simd::rowsFor(t)) names.push_back(julia_simd::lowerCase(hwy::TargetName(t)));
+        if (HWY_DISPATCH_TABLE(julia_simd::RenderRows)[julia_simd::tableIndex(t)]) {
+            names.push_back(julia_simd::lowerCase(hwy::TargetName(t)));
+        }
     }
     return names;
 }
 
-bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, float my,
-                       int precision, float scale, int threads, SimdMode mode,
-                       std::atomic<int>* rowsDone) {
+bool findSimdTarget(const std::string& name, SimdTarget* target) {
     using namespace julia_simd;
-    RowsFunction rows = nullptr;
-    int lanes = 0;
+    const std::string wanted = lowerCase(name.empty() ? simdTargets().front() : name);
     for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        if (lowerCase(hwy::TargetName(t)) == lowerCase(target)) {
-            rows = rowsFor(t);
-            lanes = HWY_DISPATCH_TABLE(FloatLanes)[tableIndex(t)]();
+        const size_t index = tableIndex(t);
+        if (lowerCase(hwy::TargetName(t)) != wanted || !HWY_DISPATCH_TABLE(RenderRows)[index]) {
+            continue;
         }
+        target->name = wanted;
+        target->lanes = HWY_DISPATCH_TABLE(FloatLanes)[index]();
+        target->rows = HWY_DISPATCH_TABLE(RenderRows)[index];
+        return true;
     }
-    if (!rows) return false;
-
-    const Frame f{pixels, mx, my, precision, scale};
-    const int refillFrom = lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
-    const bool refill = mode == SimdMode::Refill ||
-                        (mode == SimdMode::Auto && lanes >= 4 && precision >= refillFrom);
-    const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
-    const int units = (HEIGHT + band - 1) / band;
-    if (threads <= 0) threads = omp_get_num_procs();
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-    for (int u = 0; u < units; u++) {
-        const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
-        rows(f, row0, row1, refill);
-        if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
-    }
-    return true;
+    return false;
 }
 
-void renderJuliaSIMD(float4* pixels, float mx, float my, int precision, float scale, int threads,
-                     std::atomic<int>* rowsDone) {
-    renderJuliaSIMDOn(simdTargets().front(), pixels, mx, my, precision, scale, threads,
-                      SimdMode::Auto, rowsDone);
+int simdThreads(int requested) {
+    return requested > 0 ? requested : omp_get_max_threads();
+}
+
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
+                     SimdMode mode, std::atomic<int>* rowsDone) {
+    using namespace julia_simd;
+    const int refillFrom =
+        target.lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
+    const bool refill = mode == SimdMode::Refill ||
+                        (mode == SimdMode::Auto && target.lanes >= 4 && p.precision >= refillFrom);
+    const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
+    const int units = (HEIGHT + band - 1) / band;
+#pragma omp parallel for schedule(dynamic, 1) num_threads(simdThreads(threads))
+    for (int u = 0; u < units; u++) {
+        const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
+        target.rows(pixels, p, row0, row1, refill);
+        if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
+    }
 }
 #endif  // HWY_ONCE

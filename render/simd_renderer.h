@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include <vector_types.h>
+#include "frame_params.h"
+#include "pixel.h"
 
 // s = dx*dx + dy*dy lies inside the seed marker exactly when 0 <= s <= this: the largest float
 // whose correctly rounded square root, widened to double, is below the marker's radius of 0.01. A
@@ -25,19 +26,29 @@ enum class SimdMode { Auto, Tiles, Refill };
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
 constexpr int SIMD_REFILL_FROM_LIMIT = 500;
 
-// The Highway targets compiled into this program that this CPU can run, best first, in lower case
-// ("avx3", "avx2", "sse4", "ssse3", "scalar" here). Never empty.
+// A target resolved once (by findSimdTarget), so that a frame does no lookup by name.
+struct SimdTarget {
+    std::string name;  // lower case: "avx3", "avx2", "sse4", "ssse3", "scalar", ...
+    int lanes = 0;     // floats per vector
+    // The rows [row0, row1) of the frame, as compiled for this target.
+    void (*rows)(float4* pixels, const FrameParams& p, int row0, int row1, bool refill) = nullptr;
+};
+
+// The names of the Highway targets compiled into this program that this CPU can run, best first,
+// in lower case. Never empty.
 std::vector<std::string> simdTargets();
 
+// Resolves `name` (any letter case; empty: the best target) into *target. False, leaving *target
+// alone, when it is not one of simdTargets().
+bool findSimdTarget(const std::string& name, SimdTarget* target);
+
+// The threads a frame runs on for `requested` threads: `requested` itself when positive, else
+// OpenMP's default, which is every hardware thread unless OMP_NUM_THREADS says otherwise.
+int simdThreads(int requested);
+
 // Writes all WIDTH x HEIGHT pixels of `pixels` (BUFFER_SIZE bytes) exactly as renderJuliaCPU does,
-// on the best target, with `threads` threads (0 or less: one per hardware thread). `rowsDone`, when
+// on `target` with simdThreads(threads) threads; they exist only inside this call. `rowsDone`, when
 // given, grows by the number of rows finished as they finish, so that another thread can show
 // progress.
-void renderJuliaSIMD(float4* pixels, float mx, float my, int precision, float scale, int threads,
-                     std::atomic<int>* rowsDone = nullptr);
-
-// The same on the named target (any letter case). Returns false, writing nothing, when `target` is
-// not one of simdTargets().
-bool renderJuliaSIMDOn(const std::string& target, float4* pixels, float mx, float my,
-                       int precision, float scale, int threads, SimdMode mode = SimdMode::Auto,
-                       std::atomic<int>* rowsDone = nullptr);
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
+                     SimdMode mode = SimdMode::Auto, std::atomic<int>* rowsDone = nullptr);

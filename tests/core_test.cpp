@@ -17,7 +17,7 @@ constexpr float SCALE = 0.003f;
 
 std::vector<float4> render(float mx, float my, int precision) {
     std::vector<float4> img(PIXEL_COUNT);
-    renderJuliaCPU(img.data(), mx, my, precision, SCALE);
+    renderJuliaCPU(img.data(), {mx, my, precision, SCALE});
     return img;
 }
 

@@ -44,7 +44,7 @@ TEST_P(CpuFrame, EqualsReferenceForEverySeed) {
     const int precision = GetParam();
     std::vector<float4> img(1024 * 768);
     for (const Seed& s : SEEDS) {
-        renderJuliaCPU(img.data(), s.mx, s.my, precision, SCALE);
+        renderJuliaCPU(img.data(), {s.mx, s.my, precision, SCALE});
         const std::vector<float4> ref = refImage({s.mx, s.my, precision, SCALE});
         EXPECT_TRUE(imagesEqual(ref.data(), img.data()))
             << "seed " << s.name << " (" << s.mx << ", " << s.my << "), limit " << precision;
@@ -56,13 +56,14 @@ TEST_P(CpuFrame, SimdEqualsCpuOnEveryTargetModeAndThreadCount) {
     std::vector<float4> cpu(1024 * 768), simd(1024 * 768);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (const Seed& s : SEEDS) {
-        renderJuliaCPU(cpu.data(), s.mx, s.my, precision, SCALE);
+        renderJuliaCPU(cpu.data(), {s.mx, s.my, precision, SCALE});
         for (const std::string& target : simdTargets()) {
+            SimdTarget t;
+            ASSERT_TRUE(findSimdTarget(target, &t));
             for (SimdMode mode : {SimdMode::Tiles, SimdMode::Refill}) {
                 for (int threads : {1, 2}) {
                     simd.assign(simd.size(), float4{nan, nan, nan, nan});  // unwritten pixels show
-                    ASSERT_TRUE(renderJuliaSIMDOn(target, simd.data(), s.mx, s.my, precision, SCALE,
-                                                  threads, mode));
+                    renderJuliaSIMD(t, simd.data(), {s.mx, s.my, precision, SCALE}, threads, mode);
                     EXPECT_TRUE(imagesEqual(cpu.data(), simd.data()))
                         << "seed " << s.name << ", limit " << precision << ", target " << target
                         << (mode == SimdMode::Tiles ? ", tiles, " : ", refill, ") << threads
@@ -78,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(Limits, CpuFrame, ::testing::ValuesIn(LIMITS));
 TEST(CpuFrame, OverwritesEveryPixelAndRepeatsExactly) {
     std::vector<float4> first(1024 * 768, float4{-1, -1, -1, -1});
     std::vector<float4> second(1024 * 768, float4{7, 7, 7, 7});
-    renderJuliaCPU(first.data(), -0.8f, 0.156f, 50, SCALE);
-    renderJuliaCPU(second.data(), -0.8f, 0.156f, 50, SCALE);
+    renderJuliaCPU(first.data(), {-0.8f, 0.156f, 50, SCALE});
+    renderJuliaCPU(second.data(), {-0.8f, 0.156f, 50, SCALE});
     EXPECT_TRUE(imagesEqual(first.data(), second.data()));
 }
 
@@ -105,16 +106,21 @@ TEST(SimdTargets, NamedInLowerCaseAndUnknownOnesRefused) {
     std::string names;
     for (const std::string& t : targets) names += " " + t;
     std::printf("usable Highway targets:%s\n", names.c_str());
-    std::vector<float4> a(1024 * 768), b(1024 * 768);
-    renderJuliaSIMD(a.data(), -0.8f, 0.156f, 50, SCALE, 0);
-    std::string upper = targets.front();
+    // Empty names the best target; any letter case names the same one.
+    SimdTarget best, named;
+    ASSERT_TRUE(findSimdTarget("", &best));
+    EXPECT_EQ(best.name, targets.front());
+    std::string upper = targets.back();
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    EXPECT_TRUE(renderJuliaSIMDOn(upper, b.data(), -0.8f, 0.156f, 50, SCALE, 0));
-    EXPECT_TRUE(imagesEqual(a.data(), b.data()));
-    b.assign(b.size(), float4{7, 7, 7, 7});
-    EXPECT_FALSE(renderJuliaSIMDOn("avx9", b.data(), -0.8f, 0.156f, 50, SCALE, 1));
-    EXPECT_FALSE(renderJuliaSIMDOn("", b.data(), -0.8f, 0.156f, 50, SCALE, 1));
-    EXPECT_EQ(b[0].x, 7.0f);
+    ASSERT_TRUE(findSimdTarget(upper, &named));
+    EXPECT_EQ(named.name, targets.back());
+    EXPECT_GE(named.lanes, 1);
+    EXPECT_LE(named.lanes, best.lanes);
+    for (const char* unknown : {"avx9", " avx2", "avx2x"}) {
+        SimdTarget untouched = named;
+        EXPECT_FALSE(findSimdTarget(unknown, &untouched)) << unknown;
+        EXPECT_EQ(untouched.rows, named.rows) << unknown;
+    }
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "app_state.h"
 #include "cpu_renderer.h"
 #include "gpu_renderer.h"
-#include "gpu_status.h"
 #include "image_compare.h"
 #include "julia.h"
 #include "modes.h"
@@ -37,9 +36,10 @@ protected:
     void TearDown() override { cudaFree(d_pixels); }
 
     void renderBoth(float mx, float my, int precision) {
-        ASSERT_EQ(renderJuliaGPU(gpu.data(), d_pixels, mx, my, precision, SCALE), cudaSuccess);
+        std::string why;
+        ASSERT_TRUE(renderJuliaGPU(gpu.data(), d_pixels, {mx, my, precision, SCALE}, &why)) << why;
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
-        renderJuliaCPU(cpu.data(), mx, my, precision, SCALE);
+        renderJuliaCPU(cpu.data(), {mx, my, precision, SCALE});
     }
 
     float4* d_pixels = nullptr;
@@ -107,7 +107,7 @@ void faultingFrameFallsBack() {
     renderCurrentMode();
     const std::string out = ::testing::internal::GetCapturedStdout();
     std::vector<float4> cpu(PIXEL_COUNT);
-    renderJuliaCPU(cpu.data(), state.mx, state.my, state.precision, state.scale);
+    renderJuliaCPU(cpu.data(), frameParams(state));
     const bool oneLine = out.rfind("ERROR: the GPU could not render the frame: ", 0) == 0 &&
                          out.find('\n') == out.size() - 1;
     const bool onCpu = state.mode == MODE_CPU && state.d_pixels == nullptr &&

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
-#include <vector_types.h>
+#include "pixel.h"
 
 inline uint32_t floatBits(float f) {
     uint32_t u;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app_state.h"
-#include "gpu_status.h"
+#include "gpu_renderer.h"
 #include "image_compare.h"
 #include "input.h"
 #include "modes.h"

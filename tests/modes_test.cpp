@@ -11,7 +11,7 @@
 #include "app_state.h"
 #include "cpu_renderer.h"
 #include "geometry.h"
-#include "gpu_status.h"
+#include "gpu_renderer.h"
 #include "image_compare.h"
 #include "modes.h"
 #include "render_step.h"
@@ -75,7 +75,7 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
     state.mx = -0.8f;
     state.my = 0.156f;
     std::vector<float4> cpuImage(PIXEL_COUNT);
-    renderJuliaCPU(cpuImage.data(), state.mx, state.my, state.precision, state.scale);
+    renderJuliaCPU(cpuImage.data(), frameParams(state));
     const struct {
         const char* name;
         void (*enterGpu)();

@@ -28,7 +28,7 @@ float refColor(float x, float y, float mx, float my, int precision) {
     return 0.0f;
 }
 
-std::vector<float4> refImage(const RefState& s) {
+std::vector<float4> refImage(const FrameParams& s) {
     std::vector<float4> img(1024 * 768);
     for (int i = 0; i < 768; i++) {
         for (int j = 0; j < 1024; j++) {

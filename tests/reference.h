@@ -6,16 +6,11 @@
 
 #include <vector>
 
-#include <vector_types.h>
+#include "frame_params.h"
+#include "pixel.h"
 
-struct RefState {
-    float mx;
-    float my;
-    int precision;
-    float scale;
-};
 
 float refColor(float x, float y, float mx, float my, int precision);
 
 // The whole 1024 x 768 image, row 0 first.
-std::vector<float4> refImage(const RefState& s);
+std::vector<float4> refImage(const FrameParams& s);

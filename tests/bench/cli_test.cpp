@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "bench_test_util.h"
-#include "gpu_device.h"
+#include "gpu_renderer.h"
 #include "iterations.h"
 #include "simd_renderer.h"
 

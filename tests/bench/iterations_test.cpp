@@ -43,7 +43,7 @@ TEST(Iterations, AgreeWithTheColourOfEveryPixel) {
     }
     std::atomic<int> rows{0};
     std::vector<float4> img(PIXEL_COUNT);
-    renderJuliaCPU(img.data(), 0, 0, 10, 0.003f, &rows);
+    renderJuliaCPU(img.data(), {0, 0, 10, 0.003f}, &rows);
     EXPECT_EQ(rows.load(), HEIGHT) << "the renderer counts its rows too";
 }
 

@@ -37,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 Picture expectedPicture(const View& v) {
     std::vector<float4> image(PIXEL_COUNT);
-    renderJuliaCPU(image.data(), v.seed.reel, v.seed.im, v.precision, kScale);
+    renderJuliaCPU(image.data(), {v.seed.reel, v.seed.im, v.precision, kScale});
     auto channel = [](float c) {
         return static_cast<uint8_t>(lrintf(std::min(std::max(c, 0.0f), 1.0f) * 255.0f));
     };

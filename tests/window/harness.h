@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "gpu_status.h"  // gpuUsable: whether the program's GPU mode can start here
+#include "gpu_renderer.h"  // gpuUsable: whether the program's GPU mode can start here
 #include "julia.h"
 
 // Xlib stays out of this header: its macros (Complex, None, Bool) clash with the core and with
