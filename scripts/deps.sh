@@ -1,6 +1,7 @@
-# Sourced by scripts/run and scripts/test: installs the Debian packages the build needs (and, with
-# JULIA_WITH_TESTS=1, those the tests need), and finds the CUDA toolkit. Stops with one clear line
-# naming what is missing.
+# Sourced by scripts/run, scripts/test and scripts/package: installs the Debian packages the build
+# needs (and, with JULIA_WITH_TESTS=1, those the tests need), and looks for the CUDA toolkit, which
+# is optional: without it the GPU renderer is not built. Stops with one clear line naming what is
+# missing.
 
 julia_die() {
     echo "error: $*" >&2
@@ -25,12 +26,17 @@ julia_install_packages() {
         || julia_die "could not install ${missing[*]}"
 }
 
+# Points CMake at nvcc (CUDACXX) where one is found; CMake then decides whether it works.
 julia_find_nvcc() {
     local nvcc
     nvcc=$(command -v nvcc || true)
     [ -z "$nvcc" ] && [ -x /usr/local/cuda/bin/nvcc ] && nvcc=/usr/local/cuda/bin/nvcc
-    [ -n "$nvcc" ] || julia_die "no CUDA toolkit: nvcc is neither on PATH nor in /usr/local/cuda/bin"
-    export CUDACXX="$nvcc"
+    if [ -n "$nvcc" ]; then
+        export CUDACXX="$nvcc"
+    else
+        echo "No CUDA toolkit (nvcc is neither on PATH nor in /usr/local/cuda/bin): the GPU renderer" \
+             "will not be built. For GPU mode install NVIDIA's CUDA toolkit (see the README)."
+    fi
 }
 
 JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev)
@@ -46,13 +52,14 @@ julia_prepare() {
 }
 
 # Configures (Release unless told otherwise) and builds the given targets in build/. Of CMake's
-# configure output only the chosen CUDA architectures are shown, or all of it when it fails.
+# configure output only whether CUDA is on and the chosen CUDA architectures are shown, or all of
+# it when it fails.
 julia_build() {
     local out
     if ! out=$(cmake -S . -B build -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" 2>&1); then
         echo "$out" >&2
         julia_die "CMake could not configure the build"
     fi
-    grep -- "CUDA architectures:" <<<"$out" || true
+    grep -E -- "-- CUDA( architectures)?:" <<<"$out" || true
     cmake --build build -j"$(nproc)" "$@" || julia_die "the build failed"
 }
