@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string cudaVersion(int v) {
+std::string versionText(int v) {
     return std::to_string(v / 1000) + "." + std::to_string(v % 1000 / 10);
 }
 
@@ -24,8 +24,8 @@ int main() {
         return 1;
     }
     std::printf("CUDA runtime %s (linked in), driver supports CUDA %s\n",
-                cudaVersion(info.runtimeVersion).c_str(),
-                info.driverVersion ? cudaVersion(info.driverVersion).c_str() : "none");
+                versionText(info.runtimeVersion).c_str(),
+                info.driverVersion ? versionText(info.driverVersion).c_str() : "none");
     if (info.device) {
         std::printf("device: %s, compute capability %d.%d, %d multiprocessors, %lld MiB\n",
                     info.name.c_str(), info.major, info.minor, info.multiprocessors,
