@@ -4,10 +4,12 @@
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
+#include "cli.h"
 #include "modes.h"
 #include "window.h"
 
 int main(int argc, char** argv) {
+    if (const int status = answerOwnOptions(argc, argv); status >= 0) return status;
     initGL(argc, argv);
     initMode();
     registerCallbacks();

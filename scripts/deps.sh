@@ -40,9 +40,10 @@ julia_find_nvcc() {
 }
 
 JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev)
-JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev)
-# scripts/package: dpkg-shlibdeps writes the package's Depends; CPack finds the binaries with file.
-JULIA_PACKAGE_PACKAGES=(dpkg-dev file)
+JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev desktop-file-utils appstream man-db)
+# scripts/package: dpkg-shlibdeps writes the package's Depends; CPack finds the binaries with file;
+# the rest check the package.
+JULIA_PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream)
 
 julia_prepare() {
     local pkgs=("${JULIA_BUILD_PACKAGES[@]}")
