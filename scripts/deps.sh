@@ -33,7 +33,7 @@ julia_find_nvcc() {
     export CUDACXX="$nvcc"
 }
 
-JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev)
+JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev libfmt-dev)
 JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev)
 # scripts/package: dpkg-shlibdeps writes the package's Depends; CPack finds the binaries with file.
 JULIA_PACKAGE_PACKAGES=(dpkg-dev file)
