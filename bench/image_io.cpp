@@ -7,13 +7,13 @@
 #include <random>
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "geometry.h"
 #include "interrupt_cleanup.h"
-#include "options.h"
 
 namespace {
 
@@ -84,9 +84,7 @@ bool procFdUsable() { return ::access("/proc/self/fd", X_OK) == 0; }
 
 std::string randomSuffix() {
     static std::mt19937 rng{std::random_device{}()};
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(rng()));
-    return buf;
+    return fmt::format("{:08x}", rng());
 }
 
 }  // namespace
@@ -269,6 +267,38 @@ bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
         *error = std::string("cannot write the PNG image: ") + image.message;
         png_image_free(&image);
         return false;
+    }
+    return true;
+}
+
+bool FrameOutputs::open(const std::string& rawPath, const std::string& pngPath, std::string* error) {
+    wantRaw_ = !rawPath.empty();
+    wantPng_ = !pngPath.empty();
+    return (!wantRaw_ || raw_.open(rawPath, error)) && (!wantPng_ || png_.open(pngPath, error));
+}
+
+bool FrameOutputs::write(const float4* frame, std::string* error) {
+    const struct {
+        bool wanted;
+        OutputFile& file;
+        bool (*write)(OutputFile&, const float4*, std::string*);
+        const char* what;
+    } items[] = {{wantRaw_, raw_, writeRaw, "the raw image"}, {wantPng_, png_, writePng, "the PNG"}};
+    std::string written;
+    for (bool stdoutPass : {false, true}) {
+        for (const auto& it : items) {
+            if (it.wanted && it.file.toStdout() == stdoutPass && !it.write(it.file, frame, error)) {
+                return false;
+            }
+        }
+        for (const auto& it : items) {
+            if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+            if (!it.file.commit(error)) {
+                if (!written.empty()) *error += "; " + written + " was written";
+                return false;
+            }
+            written = std::string(it.what) + " '" + it.file.target() + "'";
+        }
     }
     return true;
 }
