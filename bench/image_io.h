@@ -40,6 +40,8 @@ public:
 
 private:
     bool openTemporary(std::string* error);
+    // Sets *error to why the file cannot be written, and returns false.
+    bool fail(std::string* error, const std::string& why) const;
     bool linkIntoPlace(std::string* error);
 
     std::string path_;
