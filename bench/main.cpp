@@ -114,12 +114,16 @@ int verify(Run& run) {
     renderJuliaCPU(cpu.data(), p, &run.rows);
     if (const int status = run.writeImage(cpu.data())) return status;
 
+    // `other` against the cpu frame, reported; true when they are equal.
+    auto check = [&](const char* renderer, const std::string& target, int threads) {
+        run.progress.clear();
+        const FrameComparison cmp = compareFrames(cpu.data(), other.data());
+        say(verifyReport(p, renderer, target, threads, cmp, run.o.json));
+        return cmp.differing == 0;
+    };
     run.progress.phase("simd: the frame to compare", &run.rows);
     renderJuliaSIMD(run.simd, other.data(), p, run.threads, SimdMode::Auto, &run.rows);
-    run.progress.clear();
-    FrameComparison cmp = compareFrames(cpu.data(), other.data());
-    bool equal = cmp.differing == 0;
-    say(verifyReport(p, "simd", run.simd.name, run.threads, cmp, run.o.json));
+    bool equal = check("simd", run.simd.name, run.threads);
     if (!run.device) {
         say(skippedLine("gpu", run.gpuSkipped, run.o.json));
     } else {
@@ -128,10 +132,7 @@ int verify(Run& run) {
         if (!renderJuliaGPU(other.data(), run.device.get(), p, &error)) {
             return run.refuse("GPU frame failed: " + error);
         }
-        run.progress.clear();
-        cmp = compareFrames(cpu.data(), other.data());
-        equal = equal && cmp.differing == 0;
-        say(verifyReport(p, "gpu", "", 0, cmp, run.o.json));
+        equal = check("gpu", "", 0) && equal;
     }
     return equal ? 0 : EXIT_DIFFERENT;
 }
