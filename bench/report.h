@@ -30,7 +30,7 @@ struct RendererReport {
     double vsSimd = 0;        // the GPU against the SIMD renderer on all its threads
 };
 
-// The shortest decimal that reads back as exactly `v` ("0.003", "-0.8").
+// The fewest digits that read back as exactly `v` ("0.003", "-0.8", "1000000", "1e-45").
 std::string shortFloat(float v);
 // "1 thread", "2 threads"
 std::string threadCount(int threads);
