@@ -7,13 +7,13 @@
 #include <random>
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "geometry.h"
 #include "interrupt_cleanup.h"
-#include "options.h"
 
 namespace {
 
@@ -46,37 +46,28 @@ std::string refusal(const std::string& path, const std::string& target, const st
 // A name that does not exist yet (a new file, or a dangling link's target) is fine; an existing
 // file that is not a regular one is refused.
 bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
-    std::string p = path;
+    std::string& p = *target = path;
+    auto fail = [&](const std::string& why) {
+        *error = refusal(path, p, why);
+        return false;
+    };
     for (int links = 0; links <= MAX_LINKS; links++) {
         struct stat st;
-        if (::lstat(p.c_str(), &st) != 0) {
-            if (errno != ENOENT) {
-                *error = refusal(path, p, std::strerror(errno));
-                return false;
-            }
-            *target = p;  // whether its folder exists shows when the temporary is made there
-            return true;
-        }
+        // A name that does not exist is fine: whether its folder does shows when the temporary
+        // is made there.
+        if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT || fail(std::strerror(errno));
         if (!S_ISLNK(st.st_mode)) {
             const std::string why = notRegular(st.st_mode);
-            if (!why.empty()) {
-                *error = refusal(path, p, why);
-                return false;
-            }
-            *target = p;
-            return true;
+            return why.empty() || fail(why);
         }
         std::string link(PATH_MAX, '\0');
         const ssize_t n = ::readlink(p.c_str(), &link[0], link.size());
-        if (n < 0 || static_cast<size_t>(n) == link.size()) {
-            *error = refusal(path, p, n < 0 ? std::strerror(errno) : "link too long");
-            return false;
-        }
+        if (n < 0) return fail(std::strerror(errno));
+        if (static_cast<size_t>(n) == link.size()) return fail("link too long");
         link.resize(n);
         p = link[0] == '/' ? link : folderOf(p) + link;  // relative to the link's own folder
     }
-    *error = refusal(path, p, "too many levels of symbolic links");
-    return false;
+    return fail("too many levels of symbolic links");
 }
 
 // Unnamed temporaries can be given a name only through /proc (without special privileges).
@@ -84,9 +75,7 @@ bool procFdUsable() { return ::access("/proc/self/fd", X_OK) == 0; }
 
 std::string randomSuffix() {
     static std::mt19937 rng{std::random_device{}()};
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(rng()));
-    return buf;
+    return fmt::format("{:08x}", rng());
 }
 
 }  // namespace
@@ -104,6 +93,11 @@ void OutputFile::discard() {
     }
     unregisterTemporary(tempSlot_);
     tempSlot_ = -1;
+}
+
+bool OutputFile::fail(std::string* error, const std::string& why) const {
+    *error = refusal(path_, target_, why);
+    return false;
 }
 
 bool OutputFile::open(const std::string& path, std::string* error) {
@@ -127,11 +121,7 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         return true;
     }
     if (!resolveTarget(path, &target_, error)) return false;
-    if (baseOf(target_).empty()) {
-        *error = refusal(path, target_, "it names a folder");
-        return false;
-    }
-    return openTemporary(error);
+    return baseOf(target_).empty() ? fail(error, "it names a folder") : openTemporary(error);
 }
 
 bool OutputFile::openTemporary(std::string* error) {
@@ -143,29 +133,23 @@ bool OutputFile::openTemporary(std::string* error) {
                                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
                             : (errno = EOPNOTSUPP, -1);
     if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        *error = refusal(path_, target_, std::strerror(errno));
-        return false;
+        return fail(error, std::strerror(errno));
     }
     if (fd < 0) {
         // No unnamed temporaries here: a dot file, removed on SIGINT/SIGTERM/SIGHUP.
         std::string temp = folder + "." + baseOf(target_) + ".tmp-XXXXXX";
         fd = ::mkstemp(&temp[0]);
-        if (fd < 0) {
-            *error = refusal(path_, target_, std::strerror(errno));
-            return false;
-        }
+        if (fd < 0) return fail(error, std::strerror(errno));
         tempPath_ = temp;
         tempSlot_ = registerTemporary(temp);
         ::fchmod(fd, 0666 & ~mask);  // mkstemp makes it private
     }
     file_ = ::fdopen(fd, "wb");
-    if (!file_) {
-        *error = refusal(path_, target_, std::strerror(errno));
-        ::close(fd);
-        discard();
-        return false;
-    }
-    return true;
+    if (file_) return true;
+    fail(error, std::strerror(errno));
+    ::close(fd);
+    discard();
+    return false;
 }
 
 // Gives the unnamed temporary a unique name beside the target and renames that over the target:
@@ -177,18 +161,14 @@ bool OutputFile::linkIntoPlace(std::string* error) {
         const std::string name = folderOf(target_) + "." + baseOf(target_) + ".tmp-" + randomSuffix();
         if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST) continue;
-            *error = refusal(path_, target_, std::strerror(errno));
-            return false;
+            return fail(error, std::strerror(errno));
         }
-        if (::rename(name.c_str(), target_.c_str()) != 0) {
-            *error = refusal(path_, target_, std::strerror(errno));
-            ::unlink(name.c_str());
-            return false;
-        }
-        return true;
+        if (::rename(name.c_str(), target_.c_str()) == 0) return true;
+        fail(error, std::strerror(errno));
+        ::unlink(name.c_str());
+        return false;
     }
-    *error = refusal(path_, target_, "no free temporary name");
-    return false;
+    return fail(error, "no free temporary name");
 }
 
 bool OutputFile::commit(std::string* error) {
@@ -197,29 +177,22 @@ bool OutputFile::commit(std::string* error) {
         return false;
     }
     const bool unnamed = !toStdout_ && tempPath_.empty();
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) &&
-              (toStdout_ || ::fsync(::fileno(file_)) == 0);
-    if (!ok) *error = refusal(path_, target_, std::strerror(errno));
-    if (ok && !toStdout_) {
-        // Checked again: the name may have become something else since open.
-        struct stat st;
-        if (::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            *error = refusal(path_, target_, "it is no longer a regular file");
-            ok = false;
-        }
+    bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
+               (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
+              fail(error, std::strerror(errno));
+    struct stat st;
+    // Checked again: the name may have become something else since open.
+    if (ok && !toStdout_ && ::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ok = fail(error, "it is no longer a regular file");
     }
     if (ok && unnamed) ok = linkIntoPlace(error);
     const int closed = std::fclose(file_);
     file_ = nullptr;
-    if (ok && closed != 0) {
-        *error = refusal(path_, target_, std::strerror(errno));
-        ok = false;
-    }
+    if (ok && closed != 0) ok = fail(error, std::strerror(errno));
     if (ok && !tempPath_.empty()) {
         InterruptsDeferred whole;  // renamed and forgotten together
         if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-            *error = refusal(path_, target_, std::strerror(errno));
-            ok = false;
+            ok = fail(error, std::strerror(errno));
         } else {
             tempPath_.clear();
             unregisterTemporary(tempSlot_);
@@ -269,6 +242,40 @@ bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
         *error = std::string("cannot write the PNG image: ") + image.message;
         png_image_free(&image);
         return false;
+    }
+    return true;
+}
+
+bool FrameOutputs::open(const std::string& rawPath, const std::string& pngPath,
+                        std::string* error) {
+    wantRaw_ = !rawPath.empty();
+    wantPng_ = !pngPath.empty();
+    return (!wantRaw_ || raw_.open(rawPath, error)) && (!wantPng_ || png_.open(pngPath, error));
+}
+
+bool FrameOutputs::write(const float4* frame, std::string* error) {
+    const struct {
+        bool wanted;
+        OutputFile& file;
+        bool (*write)(OutputFile&, const float4*, std::string*);
+        const char* what;
+    } items[] = {{wantRaw_, raw_, writeRaw, "the raw image"},
+                 {wantPng_, png_, writePng, "the PNG"}};
+    std::string written;
+    for (bool stdoutPass : {false, true}) {
+        for (const auto& it : items) {
+            if (it.wanted && it.file.toStdout() == stdoutPass && !it.write(it.file, frame, error)) {
+                return false;
+            }
+        }
+        for (const auto& it : items) {
+            if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+            if (!it.file.commit(error)) {
+                if (!written.empty()) *error += "; " + written + " was written";
+                return false;
+            }
+            written = std::string(it.what) + " '" + it.file.target() + "'";
+        }
     }
     return true;
 }

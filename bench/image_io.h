@@ -9,6 +9,9 @@
 
 #include "pixel.h"
 
+// The path that names standard output for an output.
+constexpr const char* STDOUT_PATH = "-";
+
 // An output of the tool. A regular file or a new name is written to a temporary in the same folder
 // and renamed over the name on commit, so a failed or interrupted run never leaves a partial file
 // under the name (and never touches a file already there). The temporary is unnamed (O_TMPFILE)
@@ -37,6 +40,8 @@ public:
 
 private:
     bool openTemporary(std::string* error);
+    // Sets *error to why the file cannot be written, and returns false.
+    bool fail(std::string* error, const std::string& why) const;
     bool linkIntoPlace(std::string* error);
 
     std::string path_;
@@ -58,3 +63,21 @@ uint8_t channelTo8(float c);
 std::vector<uint8_t> toRgb8TopDown(const float4* pixels);
 
 bool writePng(OutputFile& out, const float4* pixels, std::string* error);
+
+// The frame's files of one run, raw and PNG, either or both or none. Opened together before any
+// work, so that a bad path is refused before anything is written.
+class FrameOutputs {
+public:
+    // An empty path: that file is not written.
+    bool open(const std::string& rawPath, const std::string& pngPath, std::string* error);
+    bool any() const { return wantRaw_ || wantPng_; }
+    bool toStdout() const { return (wantRaw_ && raw_.toStdout()) || (wantPng_ && png_.toStdout()); }
+    // Both images are made in full before either is committed, and standard output comes last,
+    // so a refusal never follows an image that went out there. A commit can still fail after
+    // the other file is in place; the message then says which one was written.
+    bool write(const float4* frame, std::string* error);
+
+private:
+    OutputFile raw_, png_;
+    bool wantRaw_ = false, wantPng_ = false;
+};

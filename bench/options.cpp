@@ -1,12 +1,12 @@
 #include "options.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 
-#include <getopt.h>
+#include "image_io.h"
 
 namespace {
 
@@ -43,171 +43,121 @@ bool isWholeNumber(const std::string& s) {
     return true;
 }
 
-std::string rangeError(const std::string& opt, const std::string& value, long long lo,
-                       long long hi) {
+// Each option's setter takes the option as written ("--frames") and the value, and returns what is
+// wrong with the value, or nothing.
+using Setter = std::string (*)(BenchOptions& o, const std::string& opt, const std::string& value);
+
+template <bool BenchOptions::*field>
+std::string flag(BenchOptions& o, const std::string&, const std::string&) {
+    o.*field = true;
+    return "";
+}
+
+template <int BenchOptions::*field, long long lo, long long hi>
+std::string wholeNumber(BenchOptions& o, const std::string& opt, const std::string& value) {
+    if (parseInt(value, lo, hi, &(o.*field))) return "";
     if (!isWholeNumber(value)) return "option " + opt + ": '" + value + "' is not a whole number";
     return "option " + opt + ": " + value + " is out of range (" + std::to_string(lo) + " to " +
            std::to_string(hi) + ")";
 }
 
-enum OptionId {
-    OPT_VERSION = 256,  // above every char, so no id collides with a short option
-    OPT_VERIFY,
-    OPT_JSON,
-    OPT_RENDERER,
-    OPT_SEED,
-    OPT_PRECISION,
-    OPT_FRAMES,
-    OPT_WARMUP,
-    OPT_THREADS,
-    OPT_SIMD_TARGET,
-    OPT_RAW,
-    OPT_PNG,
-};
+template <std::string BenchOptions::*field>
+std::string fileName(BenchOptions& o, const std::string& opt, const std::string& value) {
+    o.*field = value;
+    return value.empty() ? "option " + opt + " needs a file name" : "";
+}
 
-const option LONG_OPTIONS[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, OPT_VERSION},
-    {"verify", no_argument, nullptr, OPT_VERIFY},
-    {"json", no_argument, nullptr, OPT_JSON},
-    {"renderer", required_argument, nullptr, OPT_RENDERER},
-    {"seed", required_argument, nullptr, OPT_SEED},
-    {"precision", required_argument, nullptr, OPT_PRECISION},
-    {"frames", required_argument, nullptr, OPT_FRAMES},
-    {"warmup", required_argument, nullptr, OPT_WARMUP},
-    {"threads", required_argument, nullptr, OPT_THREADS},
-    {"simd-target", required_argument, nullptr, OPT_SIMD_TARGET},
-    {"raw", required_argument, nullptr, OPT_RAW},
-    {"png", required_argument, nullptr, OPT_PNG},
-    {nullptr, 0, nullptr, 0},
-};
-
-const option* findLongOption(const std::string& name) {
-    for (const option* o = LONG_OPTIONS; o->name; o++) {
-        if (name == o->name) return o;
+std::string renderer(BenchOptions& o, const std::string&, const std::string& value) {
+    const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
+    for (int k = 0; k < 4; k++) {
+        if (value == names[k]) {
+            o.renderer = static_cast<Renderer>(k);
+            return "";
+        }
     }
-    return nullptr;
+    return "option --renderer: unknown renderer '" + value + "' (cpu, simd, gpu or all)";
+}
+
+std::string seed(BenchOptions& o, const std::string&, const std::string& value) {
+    const size_t comma = value.find(',');
+    if (comma != std::string::npos && value.find(',', comma + 1) == std::string::npos &&
+        parseFloat(value.substr(0, comma), &o.mx) && parseFloat(value.substr(comma + 1), &o.my)) {
+        return "";
+    }
+    return "option --seed: '" + value + "' is not MX,MY (two finite numbers)";
+}
+
+// Only stored: which targets exist depends on the CPU the run happens on.
+std::string simdTarget(BenchOptions& o, const std::string&, const std::string& value) {
+    o.simdTarget = value;
+    for (char& c : o.simdTarget) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return value.empty() ? "option --simd-target needs a target name" : "";
+}
+
+const struct {
+    const char* name;
+    bool takesValue;
+    Setter set;
+} OPTIONS[] = {
+    {"help", false, flag<&BenchOptions::help>},
+    {"version", false, flag<&BenchOptions::version>},
+    {"verify", false, flag<&BenchOptions::verify>},
+    {"json", false, flag<&BenchOptions::json>},
+    {"renderer", true, renderer},
+    {"seed", true, seed},
+    // Any int is a valid limit: zero and below give a frame without iterations.
+    {"precision", true, wholeNumber<&BenchOptions::precision, INT_MIN, INT_MAX>},
+    {"frames", true, wholeNumber<&BenchOptions::frames, 1, 1000000>},
+    {"warmup", true, wholeNumber<&BenchOptions::warmup, 0, 1000000>},
+    {"threads", true, wholeNumber<&BenchOptions::threads, 1, 1024>},
+    {"simd-target", true, simdTarget},
+    {"raw", true, fileName<&BenchOptions::rawPath>},
+    {"png", true, fileName<&BenchOptions::pngPath>},
+};
+
+// One "--name" or "--name=value" at args[k]; a value in the next word moves k past it. Abbreviated
+// names are refused: a later option could make an abbreviation mean another.
+std::string parseLong(BenchOptions& o, const std::vector<std::string>& args, size_t& k) {
+    const std::string& word = args[k];
+    const size_t eq = word.find('=');
+    const std::string name = word.substr(2, eq - 2), opt = "--" + name;
+    for (const auto& option : OPTIONS) {
+        if (name != option.name) continue;
+        const bool attached = eq != std::string::npos;
+        if (!option.takesValue && attached) return "option " + opt + " takes no value";
+        if (!option.takesValue) return option.set(o, opt, "");
+        if (attached) return option.set(o, opt, word.substr(eq + 1));
+        if (k + 1 == args.size()) return "option " + opt + " needs a value";
+        return option.set(o, opt, args[++k]);
+    }
+    return "unknown option '" + opt + "'";
 }
 
 }  // namespace
 
-const char* rendererName(Renderer r) {
-    switch (r) {
-        case Renderer::Cpu: return "cpu";
-        case Renderer::Simd: return "simd";
-        case Renderer::Gpu: return "gpu";
-        case Renderer::All: return "all";
-    }
-    return "?";
-}
-
 ParseResult parseOptions(const std::vector<std::string>& args) {
     ParseResult result;
     BenchOptions& o = result.options;
-    auto fail = [&](std::string message) {
-        result.error = std::move(message);
-        return result;
-    };
-
-    // getopt_long wants a mutable argv with the program name first.
-    std::vector<std::string> words{"julia-fractals-bench"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
-
-    optind = 0;  // glibc: start afresh, so the parser can run more than once per process
-    opterr = 0;  // the messages are ours
-    int at = 1;  // the argument getopt_long is about to read
-    for (;;) {
-        at = optind == 0 ? 1 : optind;
-        // '+': stop at the first word that is no option, so that it is refused rather than
-        // moved to the end; ':': a missing value comes back as ':'.
-        const int c = getopt_long(argc, argv.data(), "+:h", LONG_OPTIONS, nullptr);
-        if (c == -1) break;
-        const std::string word = words[at];
-        if (word.rfind("--", 0) == 0) {
-            // getopt_long accepts any unambiguous prefix ("--frame" for "--frames"); a tool that
-            // scripts call should not, since a later option could make the prefix mean another.
-            const std::string name = word.substr(2, word.find('=') - 2);
-            const option* known = findLongOption(name);
-            if (!known) return fail("unknown option '--" + name + "'");
-            if (c == ':') return fail("option --" + name + " needs a value");
-            if (c == '?') return fail("option --" + name + " takes no value");
-        } else if (c == '?' || c == ':') {
-            return fail(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
-        }
-
-        const std::string value = optarg ? optarg : "";
-        // A whole number within [lo, hi] into *field; otherwise the error is set.
-        auto intOption = [&](const char* name, long long lo, long long hi, int* field) {
-            if (parseInt(value, lo, hi, field)) return true;
-            result.error = rangeError(name, value, lo, hi);
-            return false;
-        };
-        switch (c) {
-            case 'h': o.help = true; break;
-            case OPT_VERSION: o.version = true; break;
-            case OPT_VERIFY: o.verify = true; break;
-            case OPT_JSON: o.json = true; break;
-            case OPT_RENDERER:
-                if (value == "cpu") o.renderer = Renderer::Cpu;
-                else if (value == "simd") o.renderer = Renderer::Simd;
-                else if (value == "gpu") o.renderer = Renderer::Gpu;
-                else if (value == "all") o.renderer = Renderer::All;
-                else return fail("option --renderer: unknown renderer '" + value +
-                                 "' (cpu, simd, gpu or all)");
-                break;
-            case OPT_SEED: {
-                const size_t comma = value.find(',');
-                if (comma == std::string::npos || value.find(',', comma + 1) != std::string::npos ||
-                    !parseFloat(value.substr(0, comma), &o.mx) ||
-                    !parseFloat(value.substr(comma + 1), &o.my)) {
-                    return fail("option --seed: '" + value + "' is not MX,MY (two finite numbers)");
-                }
-                break;
+    std::string& error = result.error;
+    for (size_t k = 0; k < args.size() && error.empty(); k++) {
+        const std::string& word = args[k];
+        // The tool takes no plain arguments, so "-", "--" and any other word are refused.
+        if (word.size() < 2 || word[0] != '-' || word == "--") {
+            error = "unexpected argument '" + word + "'";
+        } else if (word[1] == '-') {
+            error = parseLong(o, args, k);
+        } else {
+            for (size_t c = 1; c < word.size() && error.empty(); c++) {  // "-h", also bundled
+                if (word[c] == 'h') o.help = true;
+                else error = std::string("unknown option '-") + word[c] + "'";
             }
-            // Any int is a valid limit: zero and below give a frame without iterations.
-            case OPT_PRECISION:
-                if (!intOption("--precision", INT32_MIN, INT32_MAX, &o.precision)) return result;
-                break;
-            case OPT_FRAMES:
-                if (!intOption("--frames", 1, MAX_FRAMES, &o.frames)) return result;
-                break;
-            case OPT_WARMUP:
-                if (!intOption("--warmup", 0, MAX_WARMUP, &o.warmup)) return result;
-                break;
-            case OPT_THREADS:
-                if (!intOption("--threads", 1, MAX_THREADS, &o.threads)) return result;
-                break;
-            case OPT_SIMD_TARGET:
-                // Only stored: which targets exist depends on the CPU the run happens on.
-                if (value.empty()) return fail("option --simd-target needs a target name");
-                o.simdTarget.clear();
-                for (char ch : value) {
-                    o.simdTarget += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-                }
-                break;
-            case OPT_RAW:
-            case OPT_PNG:
-                if (value.empty()) {
-                    return fail(std::string("option --") + (c == OPT_RAW ? "raw" : "png") +
-                                " needs a file name");
-                }
-                (c == OPT_RAW ? o.rawPath : o.pngPath) = value;
-                break;
         }
     }
-    if (optind < argc) return fail("unexpected argument '" + words[optind] + "'");
-    // getopt_long swallows "--" silently; the tool takes no plain arguments, so it means nothing.
-    if (at < argc && words[at] == "--") return fail("unexpected argument '--'");
-
+    if (!error.empty()) return result;
     if (o.rawPath == STDOUT_PATH && o.pngPath == STDOUT_PATH) {
-        return fail("options --raw and --png cannot both write to standard output ('-')");
-    }
-    if (!o.rawPath.empty() && o.rawPath == o.pngPath) {
-        return fail("options --raw and --png name the same file '" + o.rawPath + "'");
+        error = "options --raw and --png cannot both write to standard output ('-')";
+    } else if (!o.rawPath.empty() && o.rawPath == o.pngPath) {
+        error = "options --raw and --png name the same file '" + o.rawPath + "'";
     }
     return result;
 }

@@ -10,13 +10,6 @@ enum class Renderer { Cpu, Simd, Gpu, All };
 // The viewer's plane units per pixel; the tool measures the picture the window shows.
 constexpr float VIEW_SCALE = 0.003f;
 
-constexpr int MAX_FRAMES = 1000000;
-constexpr int MAX_WARMUP = 1000000;
-constexpr int MAX_THREADS = 1024;
-
-// The path that names standard output for one of the image files.
-constexpr const char* STDOUT_PATH = "-";
-
 struct BenchOptions {
     Renderer renderer = Renderer::All;
     float mx = 0.0f;
@@ -46,8 +39,6 @@ struct ParseResult {
 // (a negative seed). Option names must be spelled out in full. A repeated option keeps its last
 // value.
 ParseResult parseOptions(const std::vector<std::string>& args);
-
-const char* rendererName(Renderer r);
 
 // The --help text.
 std::string usageText();

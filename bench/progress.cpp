@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,18 +17,16 @@ constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no row
 }  // namespace
 
 std::string formatDuration(double s) {
-    char buf[64];
-    if (s < 10) std::snprintf(buf, sizeof buf, "%.1f s", s);
-    else if (s < 60) std::snprintf(buf, sizeof buf, "%.0f s", s);
-    else if (s < 3600) std::snprintf(buf, sizeof buf, "%d min %d s", int(s / 60), int(s) % 60);
-    else if (s < 86400 * 2) std::snprintf(buf, sizeof buf, "%d h %d min", int(s / 3600), int(s / 60) % 60);
-    else std::snprintf(buf, sizeof buf, "%.0f days", s / 86400);
-    return buf;
+    if (s < 10) return fmt::format("{:.1f} s", s);
+    if (s < 60) return fmt::format("{:.0f} s", s);
+    if (s < 3600) return fmt::format("{} min {} s", int(s / 60), int(s) % 60);
+    if (s < 86400 * 2) return fmt::format("{} h {} min", int(s / 3600), int(s / 60) % 60);
+    return fmt::format("{:.0f} days", s / 86400);
 }
 
 std::string rowsAndTimeLeft(int rowsDone, double elapsed, const WorkEstimate& work) {
     const int r = std::min(std::max(rowsDone, 0), HEIGHT);
-    std::string line = "rows " + std::to_string(r) + "/" + std::to_string(HEIGHT);
+    std::string line = fmt::format("rows {}/{}", r, HEIGHT);
     if (work.before.size() != HEIGHT + 1u || work.total() <= 0) return line;
     const double done = work.before[r], left = work.total() - done;
     const double perStep = done >= work.total() / 20 ? elapsed / done : work.secondsPerStep;

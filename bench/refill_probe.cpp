@@ -3,31 +3,13 @@
 // target this CPU runs and each limit, the median frame on one thread with tiles and with refill.
 // Usage: julia-refill-probe [MX MY [FRAMES]]   (default seed -0.8 0.156, 7 frames)
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "geometry.h"
 #include "simd_renderer.h"
-
-namespace {
-
-double medianMs(const SimdTarget& target, float4* img, const FrameParams& p, SimdMode mode,
-                int frames) {
-    std::vector<double> ms;
-    renderJuliaSIMD(target, img, p, 1, mode);  // warm-up
-    for (int k = 0; k < frames; k++) {
-        const auto t0 = std::chrono::steady_clock::now();
-        renderJuliaSIMD(target, img, p, 1, mode);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               t0).count());
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
-
-}  // namespace
+#include "timing.h"
 
 int main(int argc, char** argv) {
     const float mx = argc > 2 ? std::strtof(argv[1], nullptr) : -0.8f;
@@ -42,8 +24,11 @@ int main(int argc, char** argv) {
         findSimdTarget(name, &target);
         for (int limit : {10, 100, 200, 500, 1000, 10000}) {
             const FrameParams p{mx, my, limit, 0.003f};
-            const double tiles = medianMs(target, img.data(), p, SimdMode::Tiles, frames);
-            const double refill = medianMs(target, img.data(), p, SimdMode::Refill, frames);
+            auto medianMs = [&](SimdMode mode) {
+                auto frame = [&] { renderJuliaSIMD(target, img.data(), p, 1, mode); };
+                return summarize(timeFrames(frame, 1, frames)).median;
+            };
+            const double tiles = medianMs(SimdMode::Tiles), refill = medianMs(SimdMode::Refill);
             std::printf("%-8s %6d %10.2f %10.2f %14.2fx\n", name.c_str(), limit, tiles, refill,
                         tiles / refill);
             std::fflush(stdout);

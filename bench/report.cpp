@@ -1,93 +1,53 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+
+#include <fmt/format.h>
 
 #include "geometry.h"
 
 namespace {
 
-std::string format(const char* fmt, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, v);
-    return buf;
-}
-
 double mpixelPerS(const RendererReport& r) { return PIXEL_COUNT / (r.frameMs.median * 1e3); }
 double nsPerIteration(const RendererReport& r) { return r.frameMs.median * 1e6 / r.iterations; }
 double copyGBs(const RendererReport& r) { return BUFFER_SIZE / (r.copyMs * 1e6); }
 
-std::string cell(bool present, const char* fmt, double v) {
-    return present ? format(fmt, v) : "-";
+// A table cell, "-" where the quantity does not exist.
+std::string cell(bool present, double v, int decimals) {
+    return present ? fmt::format("{:.{}f}", v, decimals) : "-";
 }
 
-std::string json(bool present, double v) { return present ? format("%.6g", v) : "null"; }
+std::string json(double v) { return fmt::format("{:.6g}", v); }
+std::string json(bool present, double v) { return present ? json(v) : "null"; }
 
 // A JSON string: quotes, backslashes and control characters escaped; other bytes as they are.
 std::string jsonString(const std::string& text) {
     std::string s = "\"";
     for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            s += buf;
-        } else {
-            s += static_cast<char>(c);
-        }
+        if (c == '"' || c == '\\') s += '\\';
+        if (c < 0x20) s += fmt::format("\\u{:04x}", c);
+        else s += static_cast<char>(c);
     }
     return s + "\"";
 }
 
-}  // namespace
-
-std::string shortFloat(float v) {
-    char buf[32];
-    for (int digits = 1; digits <= 9; digits++) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtof(buf, nullptr) == v) break;  // 9 digits always read back exactly
-    }
-    return buf;
+std::string frameText(const FrameParams& f) {
+    return fmt::format("seed ({}, {}), limit {}, scale {}", shortFloat(f.mx), shortFloat(f.my),
+                       f.precision, shortFloat(f.scale));
 }
 
-std::string runDescription(const BenchOptions& o) {
-    char buf[120];
-    std::snprintf(buf, sizeof buf, "limit %d, scale %s, %dx%d: %d timed frames after %d warm-up",
-                  o.precision, shortFloat(VIEW_SCALE).c_str(), WIDTH, HEIGHT, o.frames, o.warmup);
-    return "seed (" + shortFloat(o.mx) + ", " + shortFloat(o.my) + "), " + buf;
+std::string frameJson(const FrameParams& f) {
+    return fmt::format("\"seed\":[{},{}],\"precision\":{},\"scale\":{}", shortFloat(f.mx),
+                       shortFloat(f.my), f.precision, shortFloat(f.scale));
 }
 
-std::string tableHeader() {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%-8s %7s %6s %9s %9s %9s %9s %13s %8s %9s %9s %9s", "renderer",
-                  "threads", "frames", "min ms", "median ms", "max ms", "Mpixel/s", "iter/frame", "ns/iter",
-                  "kernel ms", "copy ms", "copy GB/s");
-    return buf;
+bool is(const RendererReport& r, const char* renderer) {
+    return std::string(r.renderer) == renderer;
 }
-
-std::string tableRow(const RendererReport& r) {
-    const bool timed = r.frameMs.median > 0;
-    const bool perIter = timed && r.iterations > 0;
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%-8s %7s %6d %9.3f %9.3f %9.3f %9s %13lld %8s %9s %9s %9s",
-                  r.renderer, cell(r.threads > 0, "%.0f", r.threads).c_str(), r.frames, r.frameMs.min, r.frameMs.median, r.frameMs.max,
-                  cell(timed, "%.1f", mpixelPerS(r)).c_str(),
-                  static_cast<long long>(r.iterations),
-                  cell(perIter, "%.3f", nsPerIteration(r)).c_str(),
-                  cell(r.gpu, "%.3f", r.kernelMs).c_str(), cell(r.gpu, "%.3f", r.copyMs).c_str(),
-                  cell(r.gpu && r.copyMs > 0, "%.2f", copyGBs(r)).c_str());
-    return buf;
-}
-
-namespace {
 
 std::string label(const RendererReport& r) {
-    if (r.gpu || std::string(r.renderer) == "cpu") return r.renderer;
-    return std::string(r.renderer) + " " + std::to_string(r.threads) +
-           (r.threads == 1 ? " thread" : " threads");
+    if (r.gpu || is(r, "cpu")) return r.renderer;
+    return std::string(r.renderer) + " " + threadCount(r.threads);
 }
 
 double ratio(const RendererReport& slow, const RendererReport& fast) {
@@ -96,12 +56,39 @@ double ratio(const RendererReport& slow, const RendererReport& fast) {
 
 }  // namespace
 
+std::string shortFloat(float v) { return fmt::format("{}", v); }
+
+std::string threadCount(int threads) {
+    return fmt::format("{} {}", threads, threads == 1 ? "thread" : "threads");
+}
+
+std::string runDescription(const RunInfo& run) {
+    return fmt::format("{}, {}x{}: {} timed frames after {} warm-up", frameText(run.frame), WIDTH,
+                       HEIGHT, run.frames, run.warmup);
+}
+
+std::string tableHeader() {
+    return fmt::format("{:<8} {:>7} {:>6} {:>9} {:>9} {:>9} {:>9} {:>13} {:>8} {:>9} {:>9} {:>9}",
+                       "renderer", "threads", "frames", "min ms", "median ms", "max ms",
+                       "Mpixel/s", "iter/frame", "ns/iter", "kernel ms", "copy ms", "copy GB/s");
+}
+
+std::string tableRow(const RendererReport& r) {
+    const bool timed = r.frameMs.median > 0;
+    return fmt::format(
+        "{:<8} {:>7} {:>6} {:>9.3f} {:>9.3f} {:>9.3f} {:>9} {:>13} {:>8} {:>9} {:>9} {:>9}",
+        r.renderer, cell(r.threads > 0, r.threads, 0), r.frames, r.frameMs.min, r.frameMs.median,
+        r.frameMs.max, cell(timed, mpixelPerS(r), 1), r.iterations,
+        cell(timed && r.iterations > 0, nsPerIteration(r), 3), cell(r.gpu, r.kernelMs, 3),
+        cell(r.gpu, r.copyMs, 3), cell(r.gpu && r.copyMs > 0, copyGBs(r), 2));
+}
+
 void setSpeedups(std::vector<RendererReport>& rows) {
     const RendererReport* cpu = nullptr;
     const RendererReport* simd = nullptr;  // the one with the most threads
     for (const RendererReport& r : rows) {
-        if (std::string(r.renderer) == "cpu") cpu = &r;
-        if (std::string(r.renderer) == "simd" && (!simd || r.threads > simd->threads)) simd = &r;
+        if (is(r, "cpu")) cpu = &r;
+        if (is(r, "simd") && (!simd || r.threads > simd->threads)) simd = &r;
     }
     for (RendererReport& r : rows) {
         if (cpu && &r != cpu) r.vsCpu = ratio(*cpu, r);
@@ -110,53 +97,74 @@ void setSpeedups(std::vector<RendererReport>& rows) {
 }
 
 std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows) {
-    std::vector<std::string> lines;
-    std::string vsCpu, vsSimd;
+    std::vector<std::string> vsCpu, lines;
+    int simdThreads = 0;
     for (const RendererReport& r : rows) {
-        if (r.vsCpu > 0) {
-            vsCpu += (vsCpu.empty() ? "" : ", ") + label(r) + format(" %.1fx", r.vsCpu);
-        }
-        if (r.vsSimd > 0) vsSimd = format("%.1fx", r.vsSimd);
+        if (r.vsCpu > 0) vsCpu.push_back(fmt::format("{} {:.1f}x", label(r), r.vsCpu));
+        if (is(r, "simd")) simdThreads = std::max(simdThreads, r.threads);
     }
-    if (!vsCpu.empty()) lines.push_back("speedup over cpu of the median frame: " + vsCpu);
-    if (!vsSimd.empty()) {
-        int threads = 0;
-        for (const RendererReport& r : rows) {
-            if (std::string(r.renderer) == "simd") threads = std::max(threads, r.threads);
+    if (!vsCpu.empty()) {
+        lines.push_back(fmt::format("speedup over cpu of the median frame: {}",
+                                    fmt::join(vsCpu, ", ")));
+    }
+    for (const RendererReport& r : rows) {
+        if (r.vsSimd > 0) {
+            lines.push_back(fmt::format("speedup gpu/simd on {}: {:.1f}x", threadCount(simdThreads),
+                                        r.vsSimd));
         }
-        lines.push_back("speedup gpu/simd on " + std::to_string(threads) +
-                        (threads == 1 ? " thread: " : " threads: ") + vsSimd);
     }
     return lines;
 }
 
-std::string jsonLine(const RendererReport& r, const BenchOptions& o) {
+std::string jsonLine(const RendererReport& r, const RunInfo& run) {
     const bool timed = r.frameMs.median > 0;
-    std::string s = std::string("{\"renderer\":\"") + r.renderer + "\"";
-    s += ",\"seed\":[" + shortFloat(o.mx) + "," + shortFloat(o.my) + "]";
-    s += ",\"precision\":" + std::to_string(o.precision);
-    s += ",\"scale\":" + shortFloat(VIEW_SCALE);
-    if (r.threads > 0) s += ",\"threads\":" + std::to_string(r.threads);
-    if (!r.target.empty()) s += ",\"target\":\"" + r.target + "\"";
-    s += ",\"frames\":" + std::to_string(r.frames);
-    s += ",\"warmup\":" + std::to_string(o.warmup);
-    s += ",\"min_ms\":" + format("%.6g", r.frameMs.min);
-    s += ",\"median_ms\":" + format("%.6g", r.frameMs.median);
-    s += ",\"max_ms\":" + format("%.6g", r.frameMs.max);
-    s += ",\"mpixel_per_s\":" + json(timed, mpixelPerS(r));
-    s += ",\"iterations\":" + std::to_string(r.iterations);
-    s += ",\"ns_per_iteration\":" + json(timed && r.iterations > 0, nsPerIteration(r));
+    std::string s = fmt::format("{{\"renderer\":\"{}\",{}", r.renderer, frameJson(run.frame));
+    if (r.threads > 0) s += fmt::format(",\"threads\":{}", r.threads);
+    if (!r.target.empty()) s += fmt::format(",\"target\":\"{}\"", r.target);
+    s += fmt::format(",\"frames\":{},\"warmup\":{},\"min_ms\":{},\"median_ms\":{},\"max_ms\":{}",
+                     r.frames, run.warmup, json(r.frameMs.min), json(r.frameMs.median),
+                     json(r.frameMs.max));
+    s += fmt::format(",\"mpixel_per_s\":{},\"iterations\":{},\"ns_per_iteration\":{}",
+                     json(timed, mpixelPerS(r)), r.iterations,
+                     json(timed && r.iterations > 0, nsPerIteration(r)));
     if (r.gpu) {
-        s += ",\"kernel_ms\":" + format("%.6g", r.kernelMs);
-        s += ",\"copy_ms\":" + format("%.6g", r.copyMs);
-        s += ",\"copy_gb_per_s\":" + json(r.copyMs > 0, copyGBs(r));
+        s += fmt::format(",\"kernel_ms\":{},\"copy_ms\":{},\"copy_gb_per_s\":{}", json(r.kernelMs),
+                         json(r.copyMs), json(r.copyMs > 0, copyGBs(r)));
     }
-    if (r.vsCpu > 0) s += ",\"speedup_vs_cpu\":" + format("%.6g", r.vsCpu);
-    if (r.vsSimd > 0) s += ",\"speedup_vs_simd\":" + format("%.6g", r.vsSimd);
+    if (r.vsCpu > 0) s += ",\"speedup_vs_cpu\":" + json(r.vsCpu);
+    if (r.vsSimd > 0) s += ",\"speedup_vs_simd\":" + json(r.vsSimd);
     return s + "}";
 }
 
-std::string jsonSkipped(const char* renderer, const std::string& reason) {
-    return std::string("{\"renderer\":\"") + renderer + "\",\"skipped\":true,\"reason\":" +
-           jsonString(reason) + "}";
+std::string skippedLine(const char* renderer, const std::string& reason, bool json) {
+    if (!json) return fmt::format("{}: skipped: {}", renderer, reason);
+    return fmt::format("{{\"renderer\":\"{}\",\"skipped\":true,\"reason\":{}}}", renderer,
+                       jsonString(reason));
+}
+
+std::string verifyReport(const FrameParams& frame, const char* renderer, const std::string& target,
+                         int threads, const FrameComparison& cmp, bool json) {
+    if (json) {
+        std::vector<std::string> first;
+        for (const PixelDifference& d : cmp.listed) {
+            first.push_back(fmt::format("{{\"row\":{},\"column\":{},\"cpu\":\"{}\",\"{}\":\"{}\"}}",
+                                        d.row, d.column, pixelHex(d.first), renderer,
+                                        pixelHex(d.second)));
+        }
+        const std::string simd =
+            target.empty() ? "" : fmt::format("\"target\":\"{}\",\"threads\":{},", target, threads);
+        return fmt::format(
+            "{{\"verify\":true,\"renderer\":\"{}\",{}{},\"pixels\":{},\"differing\":{},"
+            "\"first\":[{}]}}",
+            renderer, simd, frameJson(frame), PIXEL_COUNT, cmp.differing, fmt::join(first, ","));
+    }
+    const std::string simd =
+        target.empty() ? "" : fmt::format(" ({}, {})", target, threadCount(threads));
+    std::string s = fmt::format("verify {}{}: {}: {} of {} pixels differ", renderer, simd,
+                                frameText(frame), cmp.differing, PIXEL_COUNT);
+    for (const PixelDifference& d : cmp.listed) {
+        s += fmt::format("\n  row {}, column {}: cpu {}, {} {}", d.row, d.column,
+                         pixelHex(d.first), renderer, pixelHex(d.second));
+    }
+    return s;
 }

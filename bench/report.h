@@ -1,12 +1,20 @@
-// The results as an aligned table or as JSON lines.
+// The results as an aligned table or as JSON lines, and the comparisons of --verify.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "compare.h"
+#include "frame_params.h"
 #include "timing.h"
+
+// What every result of a run shares.
+struct RunInfo {
+    FrameParams frame;
+    int frames;  // timed, per renderer
+    int warmup;
+};
 
 struct RendererReport {
     const char* renderer;
@@ -16,17 +24,19 @@ struct RendererReport {
     bool gpu = false;
     double kernelMs = 0;  // medians, GPU only
     double copyMs = 0;
-    int threads = 1;     // 0: not a CPU thread count (the GPU)
+    int threads = 1;          // 0: not a CPU thread count (the GPU)
     std::string target = "";  // the Highway target, SIMD only
-    double vsCpu = 0;    // speedups of the median frame; 0: not measured in this run
-    double vsSimd = 0;   // the GPU against the SIMD renderer on all its threads
+    double vsCpu = 0;         // speedups of the median frame; 0: not measured in this run
+    double vsSimd = 0;        // the GPU against the SIMD renderer on all its threads
 };
 
-// The shortest decimal that reads back as exactly `v` ("0.003", "-0.8"), at most 9 digits.
+// The fewest digits that read back as exactly `v` ("0.003", "-0.8", "1000000", "1e-45").
 std::string shortFloat(float v);
+// "1 thread", "2 threads"
+std::string threadCount(int threads);
 
 // "seed (-0.8, 0.156), limit 100, scale 0.003, 1024x768: 50 timed frames after 3 warm-up"
-std::string runDescription(const BenchOptions& o);
+std::string runDescription(const RunInfo& run);
 std::string tableHeader();
 std::string tableRow(const RendererReport& r);
 // Fills in the speedups of `rows` (in the order they ran): each against the cpu row, and the gpu
@@ -37,7 +47,14 @@ void setSpeedups(std::vector<RendererReport>& rows);
 std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows);
 // One JSON object, no newline. Quantities that do not exist (ns per iteration of a frame without
 // iterations) are null, never nan or inf, which JSON has no words for.
-std::string jsonLine(const RendererReport& r, const BenchOptions& o);
-// A renderer that was asked for (by `all`) but could not run, so that scripts can tell it from one
-// not asked for: {"renderer":"gpu","skipped":true,"reason":"..."}
-std::string jsonSkipped(const char* renderer, const std::string& reason);
+std::string jsonLine(const RendererReport& r, const RunInfo& run);
+
+// A renderer that was asked for but could not run, so that scripts can tell it from one not asked
+// for: "gpu: skipped: REASON", or {"renderer":"gpu","skipped":true,"reason":"REASON"}.
+std::string skippedLine(const char* renderer, const std::string& reason, bool json);
+
+// One renderer's frame against the cpu frame for --verify: a line and then the first differing
+// pixels, or one JSON object. `target` and `threads` describe a SIMD renderer; empty and 0 for
+// another.
+std::string verifyReport(const FrameParams& frame, const char* renderer, const std::string& target,
+                         int threads, const FrameComparison& cmp, bool json);

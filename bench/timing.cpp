@@ -3,19 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "cpu_renderer.h"
 #include "gpu_renderer.h"
-#include "simd_renderer.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-}  // namespace
 
 Summary summarize(std::vector<double> samples) {
     Summary s;
@@ -28,10 +16,9 @@ Summary summarize(std::vector<double> samples) {
     return s;
 }
 
-namespace {
-
-template <class Render>
-std::vector<double> timeFrames(Render render, int warmup, int frames, const FrameHook& beforeFrame) {
+std::vector<double> timeFrames(const std::function<void()>& render, int warmup, int frames,
+                               const FrameHook& beforeFrame) {
+    using Clock = std::chrono::steady_clock;
     for (int k = 0; k < warmup; k++) {
         if (beforeFrame) beforeFrame(false, k + 1, warmup);
         render();
@@ -42,34 +29,18 @@ std::vector<double> timeFrames(Render render, int warmup, int frames, const Fram
         if (beforeFrame) beforeFrame(true, k + 1, frames);
         const Clock::time_point t0 = Clock::now();
         render();
-        ms.push_back(msSince(t0));
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
     return ms;
 }
 
-}  // namespace
-
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
-                                  std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
-    return timeFrames(
-        [&] { renderJuliaCPU(h_pixels, p, rowsDone); }, warmup, frames, beforeFrame);
-}
-
-std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
-                                   const SimdTarget& target, int threads, int warmup, int frames,
-                                   std::atomic<int>* rowsDone, const FrameHook& beforeFrame) {
-    return timeFrames(
-        [&] { renderJuliaSIMD(target, h_pixels, p, threads, SimdMode::Auto, rowsDone); }, warmup,
-        frames, beforeFrame);
-}
-
 bool timeGpuFrames(float4* h_pixels, float4* d_pixels, const FrameParams& p, int warmup,
                    int frames, GpuSamples* samples, std::string* error) {
-    GpuFrameTimes t;
     for (int k = 0; k < warmup; k++) {
         if (!renderJuliaGPU(h_pixels, d_pixels, p, error)) return false;
     }
     for (int k = 0; k < frames; k++) {
+        GpuFrameTimes t;
         if (!renderJuliaGPUTimed(h_pixels, d_pixels, p, &t, error)) return false;
         samples->frameMs.push_back(t.frameMs);
         samples->kernelMs.push_back(t.kernelMs);

@@ -1,14 +1,12 @@
-// Timed frames of each renderer, and the summary of a series of timings.
+// Timed frames, and the summary of a series of timings.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "frame_params.h"
 #include "pixel.h"
-#include "simd_renderer.h"
 
 struct Summary {
     double min = 0, median = 0, max = 0;  // the median of an even count is the mean of the middle two
@@ -20,17 +18,10 @@ Summary summarize(std::vector<double> samples);
 // and how many frames of its kind there are.
 using FrameHook = std::function<void(bool timed, int k, int count)>;
 
-// `warmup` untimed frames, then `frames` frames each timed on the steady clock, in milliseconds.
-// The last frame is left in `h_pixels`. `rowsDone` is passed to the renderer.
-std::vector<double> timeCpuFrames(float4* h_pixels, const FrameParams& p, int warmup, int frames,
-                                  std::atomic<int>* rowsDone = nullptr,
-                                  const FrameHook& beforeFrame = nullptr);
-
-// Like timeCpuFrames for the SIMD renderer on `target` with `threads` threads.
-std::vector<double> timeSimdFrames(float4* h_pixels, const FrameParams& p,
-                                   const SimdTarget& target, int threads, int warmup, int frames,
-                                   std::atomic<int>* rowsDone = nullptr,
-                                   const FrameHook& beforeFrame = nullptr);
+// `warmup` untimed calls of `render`, then `frames` calls each timed on the steady clock, in
+// milliseconds.
+std::vector<double> timeFrames(const std::function<void()>& render, int warmup, int frames,
+                               const FrameHook& beforeFrame = nullptr);
 
 struct GpuSamples {
     std::vector<double> frameMs;   // host clock around the launch and the copy, as the viewer runs it
@@ -38,6 +29,7 @@ struct GpuSamples {
     std::vector<double> copyMs;    // CUDA events around the device-to-host copy
 };
 
-// Like timeCpuFrames for the GPU; false, with *error set, at the first CUDA error.
+// Like timeFrames for the GPU frame, which leaves the last frame in `h_pixels`; false, with *error
+// set, at the first CUDA error.
 bool timeGpuFrames(float4* h_pixels, float4* d_pixels, const FrameParams& p, int warmup,
                    int frames, GpuSamples* samples, std::string* error);

@@ -1,45 +1,21 @@
-// Exact comparison of two PixelImages, every float by its bits, reporting the first differences.
+// The bench's bit-for-bit frame comparison as a gtest assertion.
 #pragma once
 
-#include <cstdint>
-#include <cstring>
-#include <sstream>
-
 #include <gtest/gtest.h>
-#include "pixel.h"
 
-inline uint32_t floatBits(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+#include "compare.h"
+#include "geometry.h"
 
-inline bool samePixel(const float4& a, const float4& b) {
-    return floatBits(a.x) == floatBits(b.x) && floatBits(a.y) == floatBits(b.y) &&
-           floatBits(a.z) == floatBits(b.z) && floatBits(a.w) == floatBits(b.w);
-}
-
-inline void describePixel(std::ostream& os, const float4& p) {
-    os << std::hex << "(" << floatBits(p.x) << " " << floatBits(p.y) << " " << floatBits(p.z)
-       << " " << floatBits(p.w) << ")" << std::dec;
-}
-
-// Passes only when all `count` pixels are bit-identical; otherwise names the number of differing
+// Passes only when the two frames are bit-identical; otherwise names the number of differing
 // pixels and the first few, by row and column, with both values in hex.
-inline ::testing::AssertionResult imagesEqual(const float4* expected, const float4* actual,
-                                              int count = 1024 * 768, int width = 1024) {
-    int differing = 0;
-    std::ostringstream first;
-    for (int k = 0; k < count; k++) {
-        if (samePixel(expected[k], actual[k])) continue;
-        if (++differing <= 5) {
-            first << "\n  row " << k / width << ", column " << k % width << ": expected ";
-            describePixel(first, expected[k]);
-            first << ", got ";
-            describePixel(first, actual[k]);
-        }
+inline ::testing::AssertionResult imagesEqual(const float4* expected, const float4* actual) {
+    const FrameComparison c = compareFrames(expected, actual);
+    if (c.differing == 0) return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << c.differing << " of " << PIXEL_COUNT << " pixels differ; first:";
+    for (const PixelDifference& d : c.listed) {
+        failure << "\n  row " << d.row << ", column " << d.column << ": expected "
+                << pixelHex(d.first) << ", got " << pixelHex(d.second);
     }
-    if (differing == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << differing << " of " << count
-                                         << " pixels differ; first:" << first.str();
+    return failure;
 }

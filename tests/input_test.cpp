@@ -1,6 +1,7 @@
 // The input callbacks without a window: what each button and key does to the state.
 #include <climits>
 #include <cstring>
+#include <tuple>
 
 #include <GL/freeglut_std.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,12 @@
 #include "modes.h"
 
 namespace {
+
+// Every field, floats by their bits; not the record's bytes, whose padding holds no state.
+auto fields(const AppState& s) {
+    return std::make_tuple(s.precision, floatBits(s.scale), s.mode, floatBits(s.mx),
+                           floatBits(s.my), s.frameCount, s.lastTitleTime, s.h_pixels, s.d_pixels);
+}
 
 class Input : public ::testing::Test {
 protected:
@@ -76,7 +83,7 @@ TEST_F(Input, OtherButtonsAndKeysChangeNothing) {
     for (int key : {GLUT_KEY_LEFT, GLUT_KEY_RIGHT, GLUT_KEY_F1, GLUT_KEY_F12, GLUT_KEY_PAGE_UP,
                     GLUT_KEY_HOME})
         special(key, 0, 0);
-    EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
+    EXPECT_EQ(fields(before), fields(state));
     EXPECT_EQ(static_cast<unsigned char*>(static_cast<void*>(image))[0], 0x5A)
         << "the image was reallocated";
 }

@@ -1,10 +1,12 @@
 // The bit-for-bit comparison: it must catch the smallest possible difference and locate it.
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
 
 #include "bench_test_util.h"
 #include "compare.h"
+#include "report.h"
 
 namespace {
 
@@ -41,6 +43,25 @@ TEST(Compare, SignOfZeroCountsAndTheListIsCapped) {
     EXPECT_EQ(c.listed[3].column, 7);
     EXPECT_EQ(c.listed[4].row, 100);
     EXPECT_EQ(pixelHex(c.listed[0].second), "(80000000 00000000 3f800000 3f800000)");
+
+    // As --verify reports it, in text and in JSON.
+    const FrameParams p{0, 0, 10, 0.003f};
+    const std::string text = verifyReport(p, "gpu", "", 0, c, false);
+    EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1)),
+              "verify gpu: seed (0, 0), limit 10, scale 0.003: 7 of 786432 pixels differ\n"
+              "  row 0, column 3: cpu (00000000 00000000 3f800000 3f800000), "
+              "gpu (80000000 00000000 3f800000 3f800000)");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
+    const std::string json = verifyReport(p, "simd", "avx2", 2, c, true);
+    EXPECT_EQ(json.rfind("{\"verify\":true,\"renderer\":\"simd\",\"target\":\"avx2\",\"threads\":2,"
+                         "\"seed\":[0,0],\"precision\":10,\"scale\":0.003,\"pixels\":786432,"
+                         "\"differing\":7,\"first\":[{\"row\":0,\"column\":3,\"cpu\":\"(00000000 "
+                         "00000000 3f800000 3f800000)\",\"simd\":\"(80000000 00000000 3f800000 "
+                         "3f800000)\"},{",
+                         0),
+              0u)
+        << json;
+    EXPECT_EQ(json.substr(json.size() - 4), "\"}]}") << json;
 }
 
 }  // namespace

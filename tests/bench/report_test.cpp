@@ -10,25 +10,25 @@
 
 namespace {
 
+const RunInfo RUN{{0.0f, 0.0f, 0, 0.003f}, 5, 3};
+
 TEST(Report, JsonHasNoWordsJsonLacks) {
-    BenchOptions o;
-    o.precision = 0;
     const RendererReport cpu{"cpu", 5, {1.0, 2.0, 3.0}, 0};
-    const std::string line = jsonLine(cpu, o);
+    const std::string line = jsonLine(cpu, RUN);
     EXPECT_NE(line.find("\"ns_per_iteration\":null"), std::string::npos) << line;
     EXPECT_EQ(line.find("nan"), std::string::npos) << line;
     EXPECT_EQ(line.find("inf"), std::string::npos) << line;
     EXPECT_EQ(line.find("kernel_ms"), std::string::npos) << line;
 
     const RendererReport gpu{"gpu", 5, {0.5, 0.5, 0.7}, 1000000, true, 0.25, 0.0};
-    const std::string g = jsonLine(gpu, o);
+    const std::string g = jsonLine(gpu, RUN);
     EXPECT_NE(g.find("\"ns_per_iteration\":0.5"), std::string::npos) << g;
     EXPECT_NE(g.find("\"kernel_ms\":0.25"), std::string::npos) << g;
     EXPECT_NE(g.find("\"copy_gb_per_s\":null"), std::string::npos) << g;
 }
 
 TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
-    EXPECT_EQ(jsonSkipped("gpu", "no \"CUDA\" device\\here\n"),
+    EXPECT_EQ(skippedLine("gpu", "no \"CUDA\" device\\here\n", true),
               "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
 }
 
@@ -48,7 +48,7 @@ TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
     EXPECT_EQ(lines[0], "speedup over cpu of the median frame: simd 1 thread 2.0x, "
                         "simd 2 threads 8.0x, gpu 20.0x");
     EXPECT_EQ(lines[1], "speedup gpu/simd on 2 threads: 2.5x");
-    const std::string simd = jsonLine(rows[2], BenchOptions());
+    const std::string simd = jsonLine(rows[2], RUN);
     EXPECT_NE(simd.find("\"threads\":2,\"target\":\"avx2\""), std::string::npos) << simd;
     EXPECT_NE(simd.find("\"speedup_vs_cpu\":8}"), std::string::npos) << simd;
     EXPECT_NE(tableRow(rows[3]).find("gpu            - "), std::string::npos) << tableRow(rows[3]);
