@@ -19,9 +19,9 @@ int64_t frameIterations(float mx, float my, int precision, float scale,
     // does not matter.
 #pragma omp parallel for schedule(dynamic, 8) reduction(+ : total)
     for (int i = 0; i < HEIGHT; i++) {
-        const float y = scale * (float)(i - ORIGIN_ROW);
+        const float y = planeY(i, scale);
         for (int j = 0; j < WIDTH; j++) {
-            total += juliaSteps(scale * (float)(j - ORIGIN_COLUMN), y, mx, my, precision);
+            total += juliaSteps(planeX(j, scale), y, mx, my, precision);
         }
         if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
     }
@@ -40,10 +40,10 @@ WorkEstimate estimateWork(float mx, float my, int precision, float scale) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int bi = 0; bi < HEIGHT / BLOCK; bi++) {
         const int i = bi * BLOCK + BLOCK / 2;
-        const float y = scale * (float)(i - ORIGIN_ROW);
+        const float y = planeY(i, scale);
         double row = 0;  // the sampled row's steps, each sample standing for BLOCK columns
         for (int j = BLOCK / 2; j < WIDTH; j += BLOCK) {
-            const int steps = juliaSteps(scale * (float)(j - ORIGIN_COLUMN), y, mx, my, cap);
+            const int steps = juliaSteps(planeX(j, scale), y, mx, my, cap);
             stepsRun += steps;
             // Still bounded at the cap: assumed bounded to the limit. juliaSteps also returns the
             // cap for a point escaping at exactly that step; an estimate can live with that.

@@ -76,7 +76,7 @@ int setUp(Run& run) {
                                   "CPU can run (usable: {})",
                                   o.simdTarget, fmt::join(simdTargets(), ", ")));
     }
-    run.threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+    run.threads = simdThreads(o.threads);
     std::string error;
     if (!run.out.open(o.rawPath, o.pngPath, &error)) return refuse(error);
     if (run.out.toStdout()) {

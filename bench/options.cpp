@@ -178,7 +178,7 @@ std::string usageText() {
            "  --frames N     timed frames per renderer, 1 to 1000000 (default 50)\n"
            "  --warmup N     untimed frames before them, 0 to 1000000 (default 3)\n"
            "  --threads N    threads of the simd renderer, 1 to 1024 (default: every hardware\n"
-           "                 thread)\n"
+           "                 thread, or OMP_NUM_THREADS where set, as in the viewer)\n"
            "  --simd-target NAME  the Highway target of the simd renderer, any letter case\n"
            "                 (default: the best this CPU runs; a refused name lists them)\n"
            "  --verify       render one frame with every renderer this machine runs and compare\n"

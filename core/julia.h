@@ -7,6 +7,14 @@
 #include "complex.h"
 #include "geometry.h"
 
+// The sample point of column j and row i: the pixel's lower-left corner. The integer difference is
+// exact, then one rounded product.
+JULIA_HD float planeX(int j, float scale) {
+    return scale * (float)(j - ORIGIN_COLUMN);
+}
+JULIA_HD float planeY(int i, float scale) {
+    return scale * (float)(i - ORIGIN_ROW);
+}
 // Radius of the seed marker in plane units, compared in double precision.
 constexpr double SEED_MARKER_RADIUS = 0.01;
 
@@ -40,11 +48,10 @@ JULIA_HD bool inSeedMarker(float x, float y, float mx, float my) {
 }
 
 // Writes pixel (i, j) of a PixelImage: (color, color, 1, 1), red forced to 1 inside the marker.
-// The sample point is the pixel's lower-left corner.
 JULIA_HD void juliaPixel(float4* pixels, int i, int j, float mx, float my, int precision,
                          float scale) {
-    const float x = scale * (float)(j - ORIGIN_COLUMN);
-    const float y = scale * (float)(i - ORIGIN_ROW);
+    const float x = planeX(j, scale);
+    const float y = planeY(i, scale);
     const float color = juliaColor(x, y, mx, my, precision);
     float4 px;
     px.x = inSeedMarker(x, y, mx, my) ? 1.0f : color;
