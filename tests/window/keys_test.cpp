@@ -15,7 +15,7 @@ namespace {
 
 using Keys = Running;
 
-// The mode part of a refreshed title: "CPU mode", "GPU mode" or "SIMD mode (<target>, <n> threads)".
+// The mode part of a refreshed title: "CPU mode", "GPU mode", "SIMD mode (<target>, <n> threads)".
 std::string modeOf(const std::string& title) {
     std::smatch m;
     static const std::regex refreshed("Julia Fractals:  (.+), [0-9]+\\.[0-9]{2} FPS");
@@ -27,7 +27,8 @@ std::string simdLabel() {
     SimdTarget best;
     findSimdTarget("", &best);
     const int n = std::min(simdThreads(0), omp_get_thread_limit());
-    return "SIMD mode (" + best.name + ", " + std::to_string(n) + (n == 1 ? " thread)" : " threads)");
+    return "SIMD mode (" + best.name + ", " + std::to_string(n) +
+           (n == 1 ? " thread)" : " threads)");
 }
 
 // Each mode key at a state with detail, the exact picture after each. Without a GPU the GPU
