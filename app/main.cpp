@@ -12,8 +12,9 @@
 
 // SIMD mode's OpenMP workers would otherwise spin for milliseconds after every frame, on the cores
 // that drawing the frame (GL and the X server) needs: asleep between frames, they let SIMD mode run
-// up to twice as fast on two cores. libgomp reads the policy only as it loads, so the program runs
-// itself again with it. A policy or spin count that the user set is left alone.
+// about twice as fast at low limits on two cores (docs/performance.md). libgomp reads the policy
+// only as it loads, so the program runs itself again with it. A policy or spin count that the user
+// set is left alone.
 static void workersSleepBetweenFrames(char** argv) {
     if (getenv("OMP_WAIT_POLICY") != nullptr || getenv("GOMP_SPINCOUNT") != nullptr) {
         return;
