@@ -19,7 +19,10 @@ static void workersSleepBetweenFrames(char** argv) {
     if (getenv("OMP_WAIT_POLICY") != nullptr || getenv("GOMP_SPINCOUNT") != nullptr) {
         return;
     }
-    setenv("OMP_WAIT_POLICY", "passive", 1);
+    // Without the variable set, the new image would come back here and run itself again forever.
+    if (setenv("OMP_WAIT_POLICY", "passive", 1) != 0) {
+        return;
+    }
     execv("/proc/self/exe", argv);  // on failure the workers merely spin: carry on
 }
 
