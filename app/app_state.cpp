@@ -13,6 +13,8 @@ AppState state = {
     nullptr,   // d_pixels
 };
 
+SimdRun simdRun;
+
 FrameParams frameParams(const AppState& s) {
     return FrameParams{s.mx, s.my, s.precision, s.scale};
 }

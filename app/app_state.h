@@ -4,13 +4,15 @@
 
 #include "frame_params.h"
 #include "pixel.h"
+#include "simd_renderer.h"
 
-enum RenderMode { MODE_CPU = 1, MODE_GPU = 2 };
+// SIMD: the CPU at its best (vector lanes on every hardware thread), for a fair match with the GPU.
+enum RenderMode { MODE_CPU = 1, MODE_GPU = 2, MODE_SIMD = 3 };
 
 struct AppState {
     int precision;      // iteration limit
     float scale;        // plane units per pixel
-    int mode;           // MODE_CPU or MODE_GPU, changed by setMode only
+    int mode;           // MODE_CPU, MODE_GPU or MODE_SIMD, changed by setMode only
     float mx;           // seed, real part
     float my;           // seed, imaginary part
     int frameCount;     // frame steps since the last title refresh
@@ -21,5 +23,13 @@ struct AppState {
 
 // Statically initialised: every field holds its initial value before main runs.
 extern AppState state;
+// What SIMD mode runs on, resolved when the mode is entered so that a frame looks nothing up:
+// every frame of the mode and its title use this target and this thread count.
+struct SimdRun {
+    SimdTarget target;
+    int threads = 0;
+};
+extern SimdRun simdRun;
+
 // The seed, limit and scale of `state`, as the renderers take them.
 FrameParams frameParams(const AppState& s);

@@ -49,6 +49,7 @@ void keyboard(unsigned char key, int /*x*/, int /*y*/) {
         case KEY_ESCAPE: exit(0);
         case '1': setMode(MODE_CPU); break;
         case '2': setMode(MODE_GPU); break;
+        case '3': setMode(MODE_SIMD); break;
         default: break;
     }
 }

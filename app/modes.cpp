@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <algorithm>
 #include <string>
+
+#include <omp.h>
 
 #include "app_state.h"
 #include "geometry.h"
@@ -24,16 +27,38 @@ void cleanCPU() {
     state.h_pixels = nullptr;
 }
 
-// Without a usable GPU the device image cannot exist; the program then says why and stays in CPU
-// mode, so the title never claims a GPU that renders nothing.
+// The mode setMode is leaving: where a GPU that cannot start sends the user back to.
+static int leftMode = MODE_CPU;
+
+// The best target this CPU runs and every thread OpenMP would use (OMP_NUM_THREADS limits them;
+// a thread limit caps them too, so the title never names more threads than a frame gets).
+void initSIMD() {
+    findSimdTarget("", &simdRun.target);
+    simdRun.threads = std::min(simdThreads(0), omp_get_thread_limit());
+    state.h_pixels = allocHostImage();
+}
+
+void cleanSIMD() {
+    cleanCPU();
+}
+
+// Without a usable GPU the device image cannot exist; the program then says why and stays on the
+// CPU renderer it came from (the loop, or SIMD), so the title never claims a GPU that renders
+// nothing.
 void initGPU() {
     std::string why;
     float4* d = allocDeviceImage(&why);
     if (d == nullptr) {
-        printf("ERROR: no usable GPU: %s; staying on the CPU renderer\n", why.c_str());
+        const bool simd = leftMode == MODE_SIMD;
+        printf("ERROR: no usable GPU: %s; staying on the %s renderer\n", why.c_str(),
+               simd ? "SIMD" : "CPU");
         fflush(stdout);
-        state.mode = MODE_CPU;
-        initCPU();
+        state.mode = simd ? MODE_SIMD : MODE_CPU;
+        if (simd) {
+            initSIMD();
+        } else {
+            initCPU();
+        }
         return;
     }
     state.d_pixels = d;
@@ -51,6 +76,7 @@ void initMode() {
     switch (state.mode) {
         case MODE_CPU: initCPU(); break;
         case MODE_GPU: initGPU(); break;
+        case MODE_SIMD: initSIMD(); break;
     }
 }
 
@@ -58,11 +84,13 @@ void cleanMode() {
     switch (state.mode) {
         case MODE_CPU: cleanCPU(); break;
         case MODE_GPU: cleanGPU(); break;
+        case MODE_SIMD: cleanSIMD(); break;
     }
 }
 
 // No comparison with the current mode: selecting it again releases and reallocates its buffers.
 void setMode(int m) {
+    leftMode = state.mode;
     cleanMode();
     state.mode = m;
     initMode();

@@ -6,6 +6,8 @@ void initCPU();
 void cleanCPU();
 void initGPU();
 void cleanGPU();
+void initSIMD();
+void cleanSIMD();
 void initMode();
 void cleanMode();
 void setMode(int m);

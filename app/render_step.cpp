@@ -8,9 +8,16 @@
 #include "cpu_renderer.h"
 #include "gpu_renderer.h"
 #include "modes.h"
+#include "simd_renderer.h"
 
 void computeJuliaCPU() {
     renderJuliaCPU(state.h_pixels, frameParams(state));
+}
+
+// The workers run only inside this call: between frames they sleep (main sets the wait policy)
+// and the GLUT thread is alone again.
+void computeJuliaSIMD() {
+    renderJuliaSIMD(simdRun.target, state.h_pixels, frameParams(state), simdRun.threads);
 }
 
 bool computeJuliaGPU() {
@@ -41,6 +48,9 @@ void renderCurrentMode() {
                     computeJuliaCPU();
                 }
             }
+            break;
+        case MODE_SIMD:
+            computeJuliaSIMD();
             break;
     }
 }

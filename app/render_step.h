@@ -4,6 +4,7 @@
 #pragma once
 
 void computeJuliaCPU();
+void computeJuliaSIMD();
 // Returns false when the GPU could not render the frame; the reason has then been printed.
 bool computeJuliaGPU();
 void renderCurrentMode();

@@ -5,8 +5,16 @@
 
 #include "app_state.h"
 
-const char* modeLabel(int mode) {
-    return mode == MODE_GPU ? "GPU mode" : "CPU mode";
+std::string modeLabel(int mode) {
+    switch (mode) {
+        case MODE_GPU: return "GPU mode";
+        case MODE_SIMD: {
+            const int n = simdRun.threads;
+            return "SIMD mode (" + simdRun.target.name + ", " + std::to_string(n) +
+                   (n == 1 ? " thread)" : " threads)");
+        }
+        default: return "CPU mode";
+    }
 }
 
 float frameRate(int frames, int elapsedMs) {
@@ -18,7 +26,7 @@ bool titleRefresh(char* t, std::size_t size, int mode, int frames, int now, int 
     if (elapsed <= TITLE_REFRESH_MS) {
         return false;
     }
-    snprintf(t, size, "%s:  %s, %.2f FPS", WINDOW_TITLE, modeLabel(mode),
+    snprintf(t, size, "%s:  %s, %.2f FPS", WINDOW_TITLE, modeLabel(mode).c_str(),
              (double)frameRate(frames, (int)elapsed));
     return true;
 }

@@ -3,13 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #define WINDOW_TITLE "Julia Fractals"
 constexpr int TITLE_SIZE = 200;
 constexpr int TITLE_REFRESH_MS = 500;  // refresh when strictly more than this has passed
 
-// "CPU mode" or "GPU mode".
-const char* modeLabel(int mode);
+// "CPU mode", "GPU mode", or SIMD mode with what it runs on, as in "SIMD mode (avx3, 2 threads)"
+// (from simdRun).
+std::string modeLabel(int mode);
 
 // Frames per second in single precision: float(frames * 1000) / float(elapsedMs).
 float frameRate(int frames, int elapsedMs);

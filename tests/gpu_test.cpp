@@ -121,21 +121,26 @@ TEST_F(GpuRenderer, AKernelThatFaultsSendsTheFrameToTheCpu) {
     EXPECT_EXIT(faultingFrameFallsBack(), ::testing::ExitedWithCode(0), "");
 }
 
+// Leaving GPU mode for either CPU renderer, the loop or SIMD, releases the device image.
 TEST_F(GpuRenderer, GpuModeHoldsBothImagesAndLeavingItFreesTheDeviceImage) {
-    setMode(MODE_GPU);
-    ASSERT_EQ(state.mode, MODE_GPU);
-    ASSERT_NE(state.d_pixels, nullptr);
-    ASSERT_NE(state.h_pixels, nullptr);
-    size_t freeBefore = 0, total = 0;
-    cudaMemGetInfo(&freeBefore, &total);
-    setMode(MODE_GPU);  // the current mode again: release, then allocate
-    ASSERT_NE(state.d_pixels, nullptr);
-    setMode(MODE_CPU);
-    EXPECT_EQ(state.d_pixels, nullptr);
-    ASSERT_NE(state.h_pixels, nullptr);
-    size_t freeAfter = 0;
-    cudaMemGetInfo(&freeAfter, &total);
-    EXPECT_GE(freeAfter, freeBefore + BUFFER_SIZE) << "the device image was not released";
+    for (int leaveFor : {MODE_CPU, MODE_SIMD}) {
+        SCOPED_TRACE(leaveFor);
+        setMode(MODE_GPU);
+        ASSERT_EQ(state.mode, MODE_GPU);
+        ASSERT_NE(state.d_pixels, nullptr);
+        ASSERT_NE(state.h_pixels, nullptr);
+        size_t freeBefore = 0, total = 0;
+        cudaMemGetInfo(&freeBefore, &total);
+        setMode(MODE_GPU);  // the current mode again: release, then allocate
+        ASSERT_NE(state.d_pixels, nullptr);
+        setMode(leaveFor);
+        EXPECT_EQ(state.mode, leaveFor);
+        EXPECT_EQ(state.d_pixels, nullptr);
+        ASSERT_NE(state.h_pixels, nullptr);
+        size_t freeAfter = 0;
+        cudaMemGetInfo(&freeAfter, &total);
+        EXPECT_GE(freeAfter, freeBefore + BUFFER_SIZE) << "the device image was not released";
+    }
     cleanMode();
 }
 

@@ -1,6 +1,8 @@
 // The input callbacks without a window: what each button and key does to the state.
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <tuple>
 
 #include <GL/freeglut_std.h>
@@ -78,7 +80,7 @@ TEST_F(Input, OtherButtonsAndKeysChangeNothing) {
     std::memset(image, 0x5A, 64);
     const AppState before = state;
     for (int button : {5, 6, 7, 8, 100}) mouse(button, GLUT_DOWN, 3, 3);
-    const unsigned char keys[] = {'a', 'Z', '0', '3', ' ', '\r', 177, 155};
+    const unsigned char keys[] = {'a', 'Z', '0', '4', ' ', '\r', 177, 179, 155};
     for (unsigned char key : keys) keyboard(key, 0, 0);
     for (int key : {GLUT_KEY_LEFT, GLUT_KEY_RIGHT, GLUT_KEY_F1, GLUT_KEY_F12, GLUT_KEY_PAGE_UP,
                     GLUT_KEY_HOME})
@@ -88,34 +90,49 @@ TEST_F(Input, OtherButtonsAndKeysChangeNothing) {
         << "the image was reallocated";
 }
 
+// '3' (SIMD) has no arrow key; every mode key reallocates, the current mode's too.
 TEST_F(Input, ModeKeysReallocateEvenTheCurrentMode) {
-    for (auto press : {+[] { keyboard('1', 0, 0); }, +[] { special(GLUT_KEY_UP, 0, 0); }}) {
+    const struct {
+        void (*press)();
+        int mode;
+    } presses[] = {{[] { keyboard('1', 0, 0); }, MODE_CPU},
+                   {[] { special(GLUT_KEY_UP, 0, 0); }, MODE_CPU},
+                   {[] { keyboard('3', 0, 0); }, MODE_SIMD},
+                   {[] { keyboard('3', 0, 0); }, MODE_SIMD},
+                   {[] { special(GLUT_KEY_UP, 0, 0); }, MODE_CPU}};
+    for (const auto& p : presses) {
         std::memset(state.h_pixels, 0x5A, 64);
-        press();
-        EXPECT_EQ(state.mode, MODE_CPU);
+        p.press();
+        EXPECT_EQ(state.mode, p.mode);
         ASSERT_NE(state.h_pixels, nullptr);
         EXPECT_EQ(static_cast<unsigned char*>(static_cast<void*>(state.h_pixels))[0], 0)
             << "a new, cleared host image";
     }
 }
 
+// Without a GPU, the renderer that ran before stays: the loop or SIMD.
 TEST_F(Input, GpuKeysSelectTheGpuModeOrSayWhyNot) {
     const bool gpu = gpuUsable();
-    for (auto press : {+[] { keyboard('2', 0, 0); }, +[] { special(GLUT_KEY_DOWN, 0, 0); }}) {
-        ::testing::internal::CaptureStdout();
-        press();
-        const std::string out = ::testing::internal::GetCapturedStdout();
-        ASSERT_NE(state.h_pixels, nullptr);
-        if (gpu) {
-            EXPECT_EQ(state.mode, MODE_GPU);
-            EXPECT_NE(state.d_pixels, nullptr);
-            EXPECT_EQ(out, "");
-        } else {
-            EXPECT_EQ(state.mode, MODE_CPU);
-            EXPECT_EQ(state.d_pixels, nullptr);
-            EXPECT_EQ(out.rfind("ERROR: no usable GPU: ", 0), 0u) << out;
+    for (int from : {MODE_CPU, MODE_SIMD}) {
+        for (auto press : {+[] { keyboard('2', 0, 0); }, +[] { special(GLUT_KEY_DOWN, 0, 0); }}) {
+            setMode(from);
+            ::testing::internal::CaptureStdout();
+            press();
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            ASSERT_NE(state.h_pixels, nullptr);
+            if (gpu) {
+                EXPECT_EQ(state.mode, MODE_GPU);
+                EXPECT_NE(state.d_pixels, nullptr);
+                EXPECT_EQ(out, "");
+            } else {
+                const std::string stay = std::string("staying on the ") +
+                                         (from == MODE_SIMD ? "SIMD" : "CPU") + " renderer\n";
+                EXPECT_EQ(state.mode, from);
+                EXPECT_EQ(state.d_pixels, nullptr);
+                EXPECT_EQ(out.rfind("ERROR: no usable GPU: ", 0), 0u) << out;
+                EXPECT_EQ(out.substr(out.size() - std::min(out.size(), stay.size())), stay) << out;
+            }
         }
-        setMode(MODE_CPU);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include "app_state.h"
 #include "cpu_renderer.h"
@@ -47,28 +48,49 @@ protected:
     AppState saved;
 };
 
-TEST_F(Modes, CpuModeHoldsOneHostImageAndNoDeviceImage) {
-    ASSERT_NE(state.h_pixels, nullptr);
-    EXPECT_EQ(state.d_pixels, nullptr);
-    EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
-    EXPECT_TRUE(allZero(state.h_pixels)) << "a new host image starts black";
+TEST_F(Modes, CpuAndSimdModesHoldOneHostImageAndNoDeviceImage) {
+    for (int mode : {MODE_CPU, MODE_SIMD}) {
+        SCOPED_TRACE(mode);
+        setMode(mode);
+        EXPECT_EQ(state.mode, mode);
+        ASSERT_NE(state.h_pixels, nullptr);
+        EXPECT_EQ(state.d_pixels, nullptr);
+        EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
+        EXPECT_TRUE(allZero(state.h_pixels)) << "a new host image starts black";
+    }
+    // SIMD mode runs on the best target and on as many threads as OpenMP would start, which
+    // OMP_NUM_THREADS (here its run-time counterpart) limits.
+    EXPECT_EQ(simdRun.target.name, simdTargets().front());
+    EXPECT_NE(simdRun.target.rows, nullptr);
+    EXPECT_EQ(simdRun.threads, omp_get_max_threads());
+    const int all = omp_get_max_threads();
+    omp_set_num_threads(1);
+    setMode(MODE_SIMD);
+    omp_set_num_threads(all);
+    EXPECT_EQ(simdRun.threads, 1);
 }
 
 TEST_F(Modes, SelectingTheCurrentModeReallocates) {
-    std::size_t inUse = 0;
-    for (int round = 0; round < 50; round++) {
-        std::memset(state.h_pixels, 0xAB, BUFFER_SIZE);
-        setMode(MODE_CPU);
-        ASSERT_NE(state.h_pixels, nullptr);
-        ASSERT_TRUE(allZero(state.h_pixels)) << "the old image was kept, round " << round;
-        ASSERT_EQ(state.d_pixels, nullptr);
-        if (round == 0) inUse = bytesInUse();  // glibc may move the image from a mapping to the heap
+    for (int mode : {MODE_CPU, MODE_SIMD}) {
+        SCOPED_TRACE(mode);
+        setMode(mode);
+        std::size_t inUse = 0;
+        for (int round = 0; round < 50; round++) {
+            std::memset(state.h_pixels, 0xAB, BUFFER_SIZE);
+            setMode(mode);
+            ASSERT_NE(state.h_pixels, nullptr);
+            ASSERT_TRUE(allZero(state.h_pixels)) << "the old image was kept, round " << round;
+            ASSERT_EQ(state.d_pixels, nullptr);
+            // glibc may move the image from a mapping to the heap
+            if (round == 0) inUse = bytesInUse();
+        }
+        EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across switches";
     }
-    EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across switches";
 }
 
-// Both ways into a GPU that cannot work: the switch (no device image can be had) and a frame in
-// GPU mode (here every launch is refused; gpu_tests covers a kernel that faults on a real GPU).
+// Both ways into a GPU that cannot work: the switch (no device image can be had), from CPU and
+// from SIMD mode, and a frame in GPU mode (here every launch is refused; gpu_tests covers a kernel
+// that faults on a real GPU). Each way ends on a CPU renderer that renders the exact image.
 TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
     if (gpuUsable()) GTEST_SKIP() << "a CUDA device is usable here; this case needs none";
     state.precision = 100;
@@ -81,10 +103,17 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
         void (*enterGpu)();
         const char* line;  // how the printed line starts and ends
         const char* ending;
+        int mode;  // the mode it ends in
         bool rendered;
     } ways[] = {
         {"switch", [] { setMode(MODE_GPU); }, "ERROR: no usable GPU: ",
-         "; staying on the CPU renderer\n", false},
+         "; staying on the CPU renderer\n", MODE_CPU, false},
+        {"switch from SIMD", [] {
+             setMode(MODE_SIMD);
+             setMode(MODE_GPU);
+             renderCurrentMode();
+         },
+         "ERROR: no usable GPU: ", "; staying on the SIMD renderer\n", MODE_SIMD, true},
         {"frame", [] {
              // GPU mode as initGPU would leave it, with a device image no launch can use.
              cleanMode();
@@ -93,7 +122,8 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
              state.d_pixels = reinterpret_cast<float4*>(alignof(float4));
              renderCurrentMode();
          },
-         "ERROR: the GPU could not render the frame: ", "; switching to the CPU renderer\n", true},
+         "ERROR: the GPU could not render the frame: ", "; switching to the CPU renderer\n",
+         MODE_CPU, true},
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.name);
@@ -107,14 +137,15 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
             ASSERT_GT(out.size(), std::strlen(way.line) + end.size()) << "the runtime's reason";
             EXPECT_EQ(out.substr(out.size() - end.size()), end) << out;
             EXPECT_EQ(out.find('\n'), out.size() - 1) << "exactly one line: " << out;
-            EXPECT_EQ(state.mode, MODE_CPU);
+            EXPECT_EQ(state.mode, way.mode);
             ASSERT_NE(state.h_pixels, nullptr);
             EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
             EXPECT_EQ(state.d_pixels, nullptr);
             if (way.rendered) {
                 ASSERT_TRUE(imagesEqual(cpuImage.data(), state.h_pixels));
             }
-            if (round == 0) inUse = bytesInUse();  // after the runtime's own one-time set-up
+            // after the runtimes' one-time set-up: CUDA's, and OpenMP's start of its threads
+            if (round == 1) inUse = bytesInUse();
         }
         EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across failed tries";
     }

@@ -35,6 +35,18 @@ TEST(Title, RateExamples) {
                   std::string("Julia Fractals:  CPU mode, ") + c.shown + " FPS");
     }
     EXPECT_EQ(refresh(MODE_GPU, 600, 2000, 1000), "Julia Fractals:  GPU mode, 600.00 FPS");
+
+    // SIMD mode names what it runs on, as resolved on entering the mode.
+    const SimdRun saved = simdRun;
+    simdRun.target.name = "avx3";
+    simdRun.threads = 2;
+    EXPECT_EQ(refresh(MODE_SIMD, 121, 1001, 500),
+              "Julia Fractals:  SIMD mode (avx3, 2 threads), 241.52 FPS");
+    simdRun.target.name = "sse4";
+    simdRun.threads = 1;
+    EXPECT_EQ(refresh(MODE_SIMD, 7, 503, 0),
+              "Julia Fractals:  SIMD mode (sse4, 1 thread), 13.92 FPS");
+    simdRun = saved;
 }
 
 TEST(Title, RateIsAFloatQuotient) {

@@ -1,7 +1,11 @@
 // Start and end of the real program: window, titles, first picture, ESC, and no display at all.
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <string>
 
 #include "harness.h"
 
@@ -39,6 +43,14 @@ TEST(StartUp, WindowTitleAndFirstPicture) {
         EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
     }
     EXPECT_TRUE(s.program().running());
+
+    // SIMD mode's workers sleep between frames, unless the user chose how OpenMP waits.
+    if (getenv("OMP_WAIT_POLICY") == nullptr && getenv("GOMP_SPINCOUNT") == nullptr) {
+        std::ifstream in("/proc/" + std::to_string(s.program().pid()) + "/environ");
+        const std::string env((std::istreambuf_iterator<char>(in)), {});
+        const std::string passive = std::string(1, '\0') + "OMP_WAIT_POLICY=passive" + '\0';
+        EXPECT_NE(('\0' + env).find(passive), std::string::npos);
+    }
 }
 
 TEST(End, EscapeExitsAtOnceWithStatusZero) {

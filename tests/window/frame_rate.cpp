@@ -1,0 +1,98 @@
+// window-frame-rate: the viewer's own title, read under a private Xvfb, as the measure of each
+// render mode at two states (the initial one, then seed 0 at limit 410). Not a test: it prints
+// every refreshed rate and the median per mode and state, for docs/performance.md.
+//
+//   window-frame-rate [titles per mode, default 15]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+#include <X11/keysym.h>
+
+namespace {
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// "Julia Fractals:  <label>, <fps> FPS" into label and fps; false for any other title.
+bool parseTitle(const std::string& t, std::string* label, double* fps) {
+    const std::string head = "Julia Fractals:  ";
+    const size_t comma = t.rfind(", ");
+    if (t.compare(0, head.size(), head) != 0 || comma == std::string::npos) return false;
+    *label = t.substr(head.size(), comma - head.size());
+    return std::sscanf(t.c_str() + comma + 2, "%lf FPS", fps) == 1;
+}
+
+// Selects the mode by its key; the first refresh after it counts frames of the old mode too, so
+// it is dropped. Then `titles` refreshes, each rate printed, the median last.
+bool measure(win::Session& s, const char* name, unsigned long key, int titles) {
+    s.key(key);
+    std::string t, label;
+    double fps = 0;
+    if (!s.waitTitleRefresh(&t, win::Ms(10000))) return false;
+    std::vector<double> rates;
+    std::printf("  %-5s load %s:", name, loadAverage().c_str());
+    while (static_cast<int>(rates.size()) < titles) {
+        if (!s.waitTitleRefresh(&t, win::Ms(10000)) || !parseTitle(t, &label, &fps)) {
+            std::printf(" no title refresh (%s)\n", t.c_str());
+            return false;
+        }
+        rates.push_back(fps);
+        std::printf(" %.2f", fps);
+        std::fflush(stdout);
+    }
+    std::sort(rates.begin(), rates.end());
+    const size_t n = rates.size();
+    const double median = n % 2 ? rates[n / 2] : (rates[n / 2 - 1] + rates[n / 2]) / 2;
+    std::printf("\n  %-5s %s: median %.2f FPS (min %.2f, max %.2f), load %s\n", name,
+                label.c_str(), median, rates.front(), rates.back(), loadAverage().c_str());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int titles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    win::Session s;
+    win::View view;
+    if (!s.startServer() || !s.startProgram() || !s.waitForPicture(view)) {
+        std::fprintf(stderr, "the viewer did not start under Xvfb\n");
+        return 1;
+    }
+    s.moveTo(512, 384);  // over the window, for the wheel; no click, so the seed stays 0
+    const struct {
+        const char* name;
+        unsigned long key;
+    } modes[] = {{"cpu", XK_1}, {"simd", XK_3}, {"gpu", XK_2}};
+    for (int limit : {10, 410}) {
+        if (limit != view.precision) {
+            s.key(XK_3);  // reach the limit quickly
+            s.wheel((limit - view.precision) / 2);
+            view.precision = limit;
+            if (!s.waitForPicture(view, win::Ms(60000))) {
+                std::fprintf(stderr, "the picture for limit %d did not show\n", limit);
+                return 1;
+            }
+        }
+        std::printf("seed 0 + 0i, limit %d\n", limit);
+        for (const auto& m : modes) {
+            if (m.key == XK_2 && !gpuUsable()) {
+                std::printf("  gpu   no usable GPU here\n");
+                continue;
+            }
+            if (!measure(s, m.name, m.key, titles)) return 1;
+        }
+    }
+    std::printf("console: %s", s.programStdout().c_str());
+    win::expectEscapeEnds(s);
+    return 0;
+}
