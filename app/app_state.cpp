@@ -1,16 +1,18 @@
 // The one AppState of the process and its initial values.
 #include "app_state.h"
 
+#include "geometry.h"
+
 AppState state = {
-    10,        // precision
-    0.003f,    // scale
-    MODE_CPU,  // mode
-    0.0f,      // mx
-    0.0f,      // my
-    0,         // frameCount
-    0,         // lastTitleTime
-    nullptr,   // h_pixels
-    nullptr,   // d_pixels
+    10,          // precision
+    VIEW_SCALE,  // scale
+    MODE_CPU,    // mode
+    0.0f,        // mx
+    0.0f,        // my
+    0,           // frameCount
+    0,           // lastTitleTime
+    nullptr,     // h_pixels
+    nullptr,     // d_pixels
 };
 
 SimdRun simdRun;

@@ -7,9 +7,6 @@
 
 enum class Renderer { Cpu, Simd, Gpu, All };
 
-// The viewer's plane units per pixel; the tool measures the picture the window shows.
-constexpr float VIEW_SCALE = 0.003f;
-
 struct BenchOptions {
     Renderer renderer = Renderer::All;
     float mx = 0.0f;

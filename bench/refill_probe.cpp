@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         SimdTarget target;
         findSimdTarget(name, &target);
         for (int limit : {10, 100, 200, 500, 1000, 10000}) {
-            const FrameParams p{mx, my, limit, 0.003f};
+            const FrameParams p{mx, my, limit, VIEW_SCALE};
             auto medianMs = [&](SimdMode mode) {
                 auto frame = [&] { renderJuliaSIMD(target, img.data(), p, 1, mode); };
                 return summarize(timeFrames(frame, 1, frames)).median;

@@ -13,6 +13,8 @@ constexpr std::size_t BUFFER_SIZE = sizeof(float4) * PIXEL_COUNT;
 // The plane origin sits on the sample point of this column and row.
 constexpr int ORIGIN_COLUMN = WIDTH / 2;
 constexpr int ORIGIN_ROW = HEIGHT / 2;
+// Plane units per pixel: the viewer's scale, which nothing changes, and so the bench's.
+constexpr float VIEW_SCALE = 0.003f;
 
 static_assert(sizeof(float4) == 16, "a pixel is four packed floats");
 static_assert(BUFFER_SIZE == 12582912, "the image is 12,582,912 bytes");
