@@ -1,6 +1,6 @@
 // The CPU renderer's whole frame against the independent reference, float by float, over seeds on
-// and off the sample grid, at a corner, outside the view and subnormal, and over limits from 1 to
-// 100, 0 and below; the SIMD renderer's frame against the CPU renderer's on every Highway target
+// and off the sample grid, at a corner, outside the view, subnormal and with an iterate exactly on
+// the escape circle, and over limits from 1 to 100, 0 and below; the SIMD renderer's frame against the CPU renderer's on every Highway target
 // this CPU runs, in both lane modes, on one and two threads. A build that lets the compiler fuse
 // multiply-adds fails here.
 #include <cctype>
@@ -35,8 +35,11 @@ const Seed SEEDS[] = {
     {"corner sample point", SCALE * -512.0f, SCALE * -384.0f},
     {"outside the view", 2.5f, -1.75f},
     {"subnormal", 1e-40f, -3e-39f},
+    // At the origin pixel a_1 = (2, 0): |a_1|^2 is exactly 4, not an escape, and the next step
+    // escapes. At limit 1 the tie is on the last step, at limit 2 the escape is.
+    {"|a_1|^2 = 4 at the origin", 2.0f, 0.0f},
 };
-const int LIMITS[] = {1, 10, 100, 0, -3};
+const int LIMITS[] = {1, 2, 10, 100, 0, -3};
 
 class CpuFrame : public ::testing::TestWithParam<int> {};
 
