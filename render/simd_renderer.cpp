@@ -27,6 +27,8 @@ namespace julia_simd {
 // with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
 constexpr int REFILL_BAND_ROWS = 16;
 constexpr int TILE_BAND_ROWS = 8;
+// Steps between the refill mode's checks for finished lanes.
+constexpr int BLOCK = 8;
 }  // namespace julia_simd
 #endif
 
@@ -70,14 +72,21 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const VF xy = hn::Mul(x, y);
         ai = hn::Add(hn::Add(xy, xy), my);
     };
-    // One check of a_k and one step to a_(k+1); the squares serve both.
-    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
+    // One check of a_k and one step to a_(k+1); the squares serve both. The limit is left to
+    // stopAtLimit.
+    auto stepCount = [&](VF& ar, VF& ai, VI& c, MF& run) {
         const VF rr = hn::Mul(ar, ar), ii = hn::Mul(ai, ai), ri = hn::Mul(ar, ai);
         run = hn::AndNot(hn::Gt(hn::Add(rr, ii), four), run);  // false for a NaN magnitude
         c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, one), c);
-        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
         ar = hn::Add(hn::Sub(rr, ii), mx);
         ai = hn::Add(hn::Add(ri, ri), my);
+    };
+    auto stopAtLimit = [&](VI c, MF& run) {
+        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
+    };
+    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
+        stepCount(ar, ai, c, run);
+        stopAtLimit(c, run);
     };
     auto colorOf = [&](VI c) {
         const VF fraction = hn::Div(hn::ConvertTo(df, c), limitF);
@@ -103,6 +112,29 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         step(ar1, ai1, c1, run1);
         step(ar2, ai2, c2, run2);
         step(ar3, ai3, c3, run3);
+    };
+    // BLOCK steps with the limit tested once, after them: the same counts as testing it at every
+    // step when no running lane is within BLOCK steps of its limit, since a count grows by at most
+    // one a step.
+    const VI blockLast = hn::Set(di, f.precision - BLOCK);
+    auto roomFor = [&](VI c, MF run) {
+        return hn::AllFalse(di, hn::And(hn::RebindMask(di, run), hn::Gt(c, blockLast)));
+    };
+    auto stepBlock = [&] {
+        if (!(roomFor(c0, run0) && roomFor(c1, run1) && roomFor(c2, run2) && roomFor(c3, run3))) {
+            stepAll();
+            return;
+        }
+        for (int b = 0; b < BLOCK; b++) {
+            stepCount(ar0, ai0, c0, run0);
+            stepCount(ar1, ai1, c1, run1);
+            stepCount(ar2, ai2, c2, run2);
+            stepCount(ar3, ai3, c3, run3);
+        }
+        stopAtLimit(c0, run0);
+        stopAtLimit(c1, run1);
+        stopAtLimit(c2, run2);
+        stopAtLimit(c3, run3);
     };
 
     if (!refill) {
@@ -226,7 +258,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         poll(ar1, ai1, c1, run1, idx1);
         poll(ar2, ai2, c2, run2, idx2);
         poll(ar3, ai3, c3, run3, idx3);
-        stepAll();
+        stepBlock();
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
     while (!(hn::AllFalse(df, run0) && hn::AllFalse(df, run1) && hn::AllFalse(df, run2) &&
