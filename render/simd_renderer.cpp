@@ -63,7 +63,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     const VF four = hn::Set(df, 4.0f), oneF = hn::Set(df, 1.0f), zeroF = hn::Zero(df);
     const VF limitF = hn::Set(df, static_cast<float>(f.precision));
     const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
-    const VI one = hn::Set(di, 1), limit = hn::Set(di, f.precision);
+    const VI limit = hn::Set(di, f.precision);
     const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));  // limit 0 or below: no step
 
     // a_1 from the sample point.
@@ -77,7 +77,12 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     auto stepCount = [&](VF& ar, VF& ai, VI& c, MF& run) {
         const VF rr = hn::Mul(ar, ar), ii = hn::Mul(ai, ai), ri = hn::Mul(ar, ai);
         run = hn::AndNot(hn::Gt(hn::Add(rr, ii), four), run);  // false for a NaN magnitude
-        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, one), c);
+#if HWY_TARGET <= HWY_AVX3
+        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, hn::Set(di, 1)), c);  // masked add
+#else
+        // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
+        c = hn::Sub(c, hn::VecFromMask(di, hn::RebindMask(di, run)));
+#endif
         ar = hn::Add(hn::Sub(rr, ii), mx);
         ai = hn::Add(hn::Add(ri, ri), my);
     };
