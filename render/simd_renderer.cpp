@@ -120,8 +120,8 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     };
     // BLOCK steps with the limit tested once, after them: the same counts as testing it at every
     // step when no running lane is within BLOCK steps of its limit, since a count grows by at most
-    // one a step.
-    const VI blockLast = hn::Set(di, f.precision - BLOCK);
+    // one a step. (With a limit of 0 or below no lane runs.)
+    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - BLOCK : 0);
     auto roomFor = [&](VI c, MF run) {
         return hn::AllFalse(di, hn::And(hn::RebindMask(di, run), hn::Gt(c, blockLast)));
     };
