@@ -102,6 +102,28 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
         return hn::IfThenElse(hn::And(hn::Ge(s, zeroF), hn::Le(s, markerMax)), oneF, color);
     };
+    // The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
+    auto storePixels = [&](VF red, VF color, float* out) {
+#if HWY_TARGET <= HWY_AVX3
+        // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes
+        // 2 and 3 of each pixel are not looked up (their mask bits are 0) but copied from the
+        // index vector, which holds the bits of 1.0f there.
+        constexpr int ONE = 0x3f800000;
+        const __m512i index[4] = {
+            _mm512_setr_epi32(0, 16, ONE, ONE, 1, 17, ONE, ONE, 2, 18, ONE, ONE, 3, 19, ONE, ONE),
+            _mm512_setr_epi32(4, 20, ONE, ONE, 5, 21, ONE, ONE, 6, 22, ONE, ONE, 7, 23, ONE, ONE),
+            _mm512_setr_epi32(8, 24, ONE, ONE, 9, 25, ONE, ONE, 10, 26, ONE, ONE, 11, 27, ONE,
+                              ONE),
+            _mm512_setr_epi32(12, 28, ONE, ONE, 13, 29, ONE, ONE, 14, 30, ONE, ONE, 15, 31, ONE,
+                              ONE)};
+        for (int k = 0; k < 4; k++) {
+            const __m512 px = _mm512_mask2_permutex2var_ps(red.raw, index[k], 0x3333, color.raw);
+            hn::StoreU(VF{px}, df, out + 16 * k);
+        }
+#else
+        hn::StoreInterleaved4(red, color, oneF, oneF, df, out);
+#endif
+    };
     // Plane coordinate of pixel offsets from the origin's row or column.
     auto plane = [&](VI offset) { return hn::Mul(scale, hn::ConvertTo(df, offset)); };
     // first, first + 1, ...: Iota built once (it goes through memory), then shifted by an add.
@@ -165,7 +187,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
                 if (!hn::AllFalse(df, run)) return true;
                 const VF color = colorOf(c);
                 const VF red = redOf(plane(counting(col - ORIGIN_COLUMN)), y, color);
-                hn::StoreInterleaved4(red, color, oneF, oneF, df, row + 4 * col);
+                storePixels(red, color, row + 4 * col);
                 take(ar, ai, c, run, col);
                 return col >= 0;
             };
@@ -207,8 +229,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const MI done = hn::AndNot(hn::RebindMask(di, run), hn::Gt(idx, none));
         if (hn::AllFalse(di, done)) return;
         const VF color = colorOf(c);
-        hn::StoreInterleaved4(redOf(xOf(idx), yOf(idx), color), color, oneF, oneF, df,
-                              reinterpret_cast<float*>(out));
+        storePixels(redOf(xOf(idx), yOf(idx), color), color, reinterpret_cast<float*>(out));
         hn::Store(idx, di, outIndex);
         hn::StoreMaskBits(di, done, outBits);
         for (int l = 0; l < lanes; l++) {
