@@ -165,6 +165,14 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     };
 
     if (!refill) {
+        // Below `lanes`, every colour the limit allows fits in one vector, computed here by
+        // colorOf itself: a lane's colour is then one lookup by its count instead of a division.
+        const bool colorByLookup = f.precision < lanes;
+        const VF colors = colorOf(laneIndex);
+        auto colorAt = [&](VI c) {
+            return colorByLookup ? hn::TableLookupLanes(colors, hn::IndicesFromVec(df, c))
+                                 : colorOf(c);
+        };
         // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
         for (int i = row0; i < row1; i++) {
             const VF y = hn::Set(df, f.scale * static_cast<float>(i - ORIGIN_ROW));
@@ -185,7 +193,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
             auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
                 if (col < 0) return false;
                 if (!hn::AllFalse(df, run)) return true;
-                const VF color = colorOf(c);
+                const VF color = colorAt(c);
                 const VF red = redOf(plane(counting(col - ORIGIN_COLUMN)), y, color);
                 storePixels(red, color, row + 4 * col);
                 take(ar, ai, c, run, col);
