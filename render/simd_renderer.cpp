@@ -175,7 +175,12 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         };
         // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
         for (int i = row0; i < row1; i++) {
-            const VF y = hn::Set(df, f.scale * static_cast<float>(i - ORIGIN_ROW));
+            const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
+            const VF y = hn::Set(df, yRow);
+            // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel
+            // of the row is in the marker (a NaN dy leaves the test to redOf).
+            const float dy = yRow - f.my;
+            const bool markerRow = !(dy * dy > SEED_MARKER_SQUARE_MAX);
             float* row = reinterpret_cast<float*>(pixels + i * WIDTH);
             int next = 0;
             auto take = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
@@ -194,7 +199,8 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
                 if (col < 0) return false;
                 if (!hn::AllFalse(df, run)) return true;
                 const VF color = colorAt(c);
-                const VF red = redOf(plane(counting(col - ORIGIN_COLUMN)), y, color);
+                const VF red =
+                    markerRow ? redOf(plane(counting(col - ORIGIN_COLUMN)), y, color) : color;
                 storePixels(red, color, row + 4 * col);
                 take(ar, ai, c, run, col);
                 return col >= 0;
