@@ -98,7 +98,11 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         ai = hn::Add(hn::Add(ri, ri), my);
     };
     auto stopAtLimit = [&](VI c, MF& run) {
+#if JULIA_AVX512
+        run.raw = _mm512_mask_cmplt_epi32_mask(run.raw, c.raw, limit.raw);  // one compare
+#else
         run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
+#endif
     };
     auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
         stepCount(ar, ai, c, run);
