@@ -108,7 +108,8 @@ HWY_NOINLINE double WriteSeconds(float4* pixels, int threads, bool stream) {
 #pragma omp parallel num_threads(threads)
     {
         const int64_t n = omp_get_num_threads(), t = omp_get_thread_num();
-        const int64_t lo = floats * t / n / lanes * lanes, hi = floats * (t + 1) / n / lanes * lanes;
+        const int64_t lo = floats * t / n / lanes * lanes;
+        const int64_t hi = floats * (t + 1) / n / lanes * lanes;
         if (stream) {
             for (int64_t k = lo; k < hi; k += lanes) hn::Stream(v, df, out + k);
         } else {
