@@ -27,6 +27,8 @@ namespace julia_simd {
 // with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
 constexpr int REFILL_BAND_ROWS = 16;
 constexpr int TILE_BAND_ROWS = 8;
+// Steps between the refill mode's checks for finished lanes.
+constexpr int BLOCK = 8;
 }  // namespace julia_simd
 #endif
 
@@ -47,6 +49,23 @@ using VI = hn::Vec<DI>;
 using MF = hn::Mask<DF>;
 using MI = hn::Mask<DI>;
 
+// The AVX-512 targets, where a few raw intrinsics do what Highway 1.0.3 does in more operations.
+#undef JULIA_AVX512
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+#define JULIA_AVX512 1
+#else
+#define JULIA_AVX512 0
+#endif
+
+// Called on every way out of RenderRows, to leave the upper halves of the vector registers clear:
+// GCC once kept a helper lambda that takes 256-bit vectors out of line and then returned without
+// vzeroupper, and the CPU renderer (legacy SSE code) ran 19 % slower after an avx2 frame.
+HWY_INLINE void clearUpperHalves() {
+#if HWY_TARGET == HWY_AVX2 || JULIA_AVX512
+    _mm256_zeroupper();
+#endif
+}
+
 static_assert(WIDTH == 1024, "pixel indices split into row and column by shift and mask");
 constexpr int WIDTH_BITS = 10;
 
@@ -61,7 +80,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     const VF four = hn::Set(df, 4.0f), oneF = hn::Set(df, 1.0f), zeroF = hn::Zero(df);
     const VF limitF = hn::Set(df, static_cast<float>(f.precision));
     const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
-    const VI one = hn::Set(di, 1), limit = hn::Set(di, f.precision);
+    const VI limit = hn::Set(di, f.precision);
     const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));  // limit 0 or below: no step
 
     // a_1 from the sample point.
@@ -70,14 +89,33 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const VF xy = hn::Mul(x, y);
         ai = hn::Add(hn::Add(xy, xy), my);
     };
-    // One check of a_k and one step to a_(k+1); the squares serve both.
-    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
+    // One check of a_k and one step to a_(k+1); the squares serve both. The limit is left to
+    // stopAtLimit.
+    auto stepCount = [&](VF& ar, VF& ai, VI& c, MF& run) {
         const VF rr = hn::Mul(ar, ar), ii = hn::Mul(ai, ai), ri = hn::Mul(ar, ai);
+#if JULIA_AVX512
+        // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running. One
+        // compare under the run mask instead of a compare and a mask operation.
+        run.raw = _mm512_mask_cmp_ps_mask(run.raw, hn::Add(rr, ii).raw, four.raw, _CMP_NGT_UQ);
+        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, hn::Set(di, 1)), c);  // masked add
+#else
         run = hn::AndNot(hn::Gt(hn::Add(rr, ii), four), run);  // false for a NaN magnitude
-        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, one), c);
-        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
+        // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
+        c = hn::Sub(c, hn::VecFromMask(di, hn::RebindMask(di, run)));
+#endif
         ar = hn::Add(hn::Sub(rr, ii), mx);
         ai = hn::Add(hn::Add(ri, ri), my);
+    };
+    auto stopAtLimit = [&](VI c, MF& run) {
+#if JULIA_AVX512
+        run.raw = _mm512_mask_cmplt_epi32_mask(run.raw, c.raw, limit.raw);  // one compare
+#else
+        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
+#endif
+    };
+    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
+        stepCount(ar, ai, c, run);
+        stopAtLimit(c, run);
     };
     auto colorOf = [&](VI c) {
         const VF fraction = hn::Div(hn::ConvertTo(df, c), limitF);
@@ -87,6 +125,28 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const VF dx = hn::Sub(x, mx), dy = hn::Sub(y, my);
         const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
         return hn::IfThenElse(hn::And(hn::Ge(s, zeroF), hn::Le(s, markerMax)), oneF, color);
+    };
+    // The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
+    auto storePixels = [&](VF red, VF color, float* out) {
+#if JULIA_AVX512
+        // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes
+        // 2 and 3 of each pixel are not looked up (their mask bits are 0) but copied from the
+        // index vector, which holds the bits of 1.0f there.
+        constexpr int ONE = 0x3f800000;
+        const __m512i index[4] = {
+            _mm512_setr_epi32(0, 16, ONE, ONE, 1, 17, ONE, ONE, 2, 18, ONE, ONE, 3, 19, ONE, ONE),
+            _mm512_setr_epi32(4, 20, ONE, ONE, 5, 21, ONE, ONE, 6, 22, ONE, ONE, 7, 23, ONE, ONE),
+            _mm512_setr_epi32(8, 24, ONE, ONE, 9, 25, ONE, ONE, 10, 26, ONE, ONE, 11, 27, ONE,
+                              ONE),
+            _mm512_setr_epi32(12, 28, ONE, ONE, 13, 29, ONE, ONE, 14, 30, ONE, ONE, 15, 31, ONE,
+                              ONE)};
+        for (int k = 0; k < 4; k++) {
+            const __m512 px = _mm512_mask2_permutex2var_ps(red.raw, index[k], 0x3333, color.raw);
+            hn::StoreU(VF{px}, df, out + 16 * k);
+        }
+#else
+        hn::StoreInterleaved4(red, color, oneF, oneF, df, out);
+#endif
     };
     // Plane coordinate of pixel offsets from the origin's row or column.
     auto plane = [&](VI offset) { return hn::Mul(scale, hn::ConvertTo(df, offset)); };
@@ -104,11 +164,47 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         step(ar2, ai2, c2, run2);
         step(ar3, ai3, c3, run3);
     };
+    // BLOCK steps with the limit tested once, after them: the same counts as testing it at every
+    // step when no running lane is within BLOCK steps of its limit, since a count grows by at most
+    // one a step. (With a limit of 0 or below no lane runs.)
+    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - BLOCK : 0);
+    auto roomFor = [&](VI c, MF run) {
+        return hn::AllFalse(di, hn::And(hn::RebindMask(di, run), hn::Gt(c, blockLast)));
+    };
+    auto stepBlock = [&] {
+        if (!(roomFor(c0, run0) && roomFor(c1, run1) && roomFor(c2, run2) && roomFor(c3, run3))) {
+            stepAll();
+            return;
+        }
+        for (int b = 0; b < BLOCK; b++) {
+            stepCount(ar0, ai0, c0, run0);
+            stepCount(ar1, ai1, c1, run1);
+            stepCount(ar2, ai2, c2, run2);
+            stepCount(ar3, ai3, c3, run3);
+        }
+        stopAtLimit(c0, run0);
+        stopAtLimit(c1, run1);
+        stopAtLimit(c2, run2);
+        stopAtLimit(c3, run3);
+    };
 
     if (!refill) {
+        // Below `lanes`, every colour the limit allows fits in one vector, computed here by
+        // colorOf itself: a lane's colour is then one lookup by its count instead of a division.
+        const bool colorByLookup = f.precision < lanes;
+        const VF colors = colorOf(laneIndex);
+        auto colorAt = [&](VI c) {
+            return colorByLookup ? hn::TableLookupLanes(colors, hn::IndicesFromVec(df, c))
+                                 : colorOf(c);
+        };
         // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
         for (int i = row0; i < row1; i++) {
-            const VF y = hn::Set(df, f.scale * static_cast<float>(i - ORIGIN_ROW));
+            const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
+            const VF y = hn::Set(df, yRow);
+            // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel
+            // of the row is in the marker (a NaN dy leaves the test to redOf).
+            const float dy = yRow - f.my;
+            const bool markerRow = !(dy * dy > SEED_MARKER_SQUARE_MAX);
             float* row = reinterpret_cast<float*>(pixels + i * WIDTH);
             int next = 0;
             auto take = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
@@ -126,9 +222,10 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
             auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
                 if (col < 0) return false;
                 if (!hn::AllFalse(df, run)) return true;
-                const VF color = colorOf(c);
-                const VF red = redOf(plane(counting(col - ORIGIN_COLUMN)), y, color);
-                hn::StoreInterleaved4(red, color, oneF, oneF, df, row + 4 * col);
+                const VF color = colorAt(c);
+                const VF red =
+                    markerRow ? redOf(plane(counting(col - ORIGIN_COLUMN)), y, color) : color;
+                storePixels(red, color, row + 4 * col);
                 take(ar, ai, c, run, col);
                 return col >= 0;
             };
@@ -146,6 +243,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
                 if (!(busy0 || busy1 || busy2 || busy3)) break;
             }
         }
+        clearUpperHalves();
         return;
     }
 
@@ -170,8 +268,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         const MI done = hn::AndNot(hn::RebindMask(di, run), hn::Gt(idx, none));
         if (hn::AllFalse(di, done)) return;
         const VF color = colorOf(c);
-        hn::StoreInterleaved4(redOf(xOf(idx), yOf(idx), color), color, oneF, oneF, df,
-                              reinterpret_cast<float*>(out));
+        storePixels(redOf(xOf(idx), yOf(idx), color), color, reinterpret_cast<float*>(out));
         hn::Store(idx, di, outIndex);
         hn::StoreMaskBits(di, done, outBits);
         for (int l = 0; l < lanes; l++) {
@@ -182,7 +279,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         flush(c, run, idx);
         const size_t live = hn::CountTrue(df, run);
         const MI runI = hn::RebindMask(di, run);
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+#if JULIA_AVX512
         ar = hn::Compress(ar, run);
         ai = hn::Compress(ai, run);
         c = hn::Compress(c, runI);
@@ -226,7 +323,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
         poll(ar1, ai1, c1, run1, idx1);
         poll(ar2, ai2, c2, run2, idx2);
         poll(ar3, ai3, c3, run3, idx3);
-        stepAll();
+        stepBlock();
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
     while (!(hn::AllFalse(df, run0) && hn::AllFalse(df, run1) && hn::AllFalse(df, run2) &&
@@ -237,6 +334,7 @@ void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool r
     flush(c1, run1, idx1);
     flush(c2, run2, idx2);
     flush(c3, run3, idx3);
+    clearUpperHalves();
 }
 
 int FloatLanes() { return static_cast<int>(hn::Lanes(DF())); }
