@@ -21,7 +21,7 @@ const char USAGE[] =
     "                    step is a press and a release: +2 / -2)\n"
     "  1 or arrow up     CPU mode: the plain loop on one thread\n"
     "  2 or arrow down   GPU mode: the CUDA kernel; without a usable GPU an ERROR line says\n"
-    "                    why and the CPU renderer is used\n"
+    "                    why and the renderer that was running stays\n"
     "  3                 SIMD mode: vector lanes on every core (OMP_NUM_THREADS limits the\n"
     "                    threads)\n"
     "  ESC               quit\n"
