@@ -13,7 +13,6 @@
 // alike. No cycle figures: a clock inferred from timing a chain assumes
 // latencies the CPU and the compiler need not honour, and once printed 16.6 GHz on a Xeon.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -176,19 +175,6 @@ double nsPerRuleIteration(int n) {
     return ns;
 }
 
-// The entry of a dispatch table for the Highway target named `name`, as simdTargets() names it.
-size_t tableIndex(const std::string& name) {
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        std::string n = hwy::TargetName(t);
-        for (char& ch : n) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (n != name) continue;
-        hwy::ChosenTarget chosen;
-        chosen.Update(t);
-        return chosen.GetIndex();
-    }
-    return 0;
-}
-
 double msOfFrame(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads) {
     const Clock::time_point t0 = Clock::now();
     renderJuliaSIMD(target, pixels, p, threads);
@@ -274,8 +260,7 @@ bool vectorFloor(float4* pixels) {
     for (const std::string& name : simdTargets()) {
         SimdTarget target;
         findSimdTarget(name, &target);
-        const size_t index = tableIndex(name);
-        const auto floorNs = HWY_DISPATCH_TABLE(FloorNs)[index];
+        const auto floorNs = HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex];
         // The number of vectors: the fastest, each the best of three short runs.
         int choice = 0;
         double fastest = 1e9;
@@ -316,7 +301,7 @@ bool vectorFloor(float4* pixels) {
 void memoryFloor(float4* pixels) {
     SimdTarget best;
     findSimdTarget("", &best);
-    const size_t index = tableIndex(best.name);
+    const size_t index = best.tableIndex;
     const FrameParams frame{0.0f, 0.0f, 1, 0.003f};
     const int every = simdThreads(0);
     constexpr int FRAMES = 101;

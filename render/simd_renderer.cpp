@@ -386,6 +386,7 @@ bool findSimdTarget(const std::string& name, SimdTarget* target) {
         }
         target->name = wanted;
         target->lanes = HWY_DISPATCH_TABLE(FloatLanes)[index]();
+        target->tableIndex = index;
         target->rows = HWY_DISPATCH_TABLE(RenderRows)[index];
         return true;
     }

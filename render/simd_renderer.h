@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ constexpr int SIMD_REFILL_FROM_LIMIT = 500;
 struct SimdTarget {
     std::string name;  // lower case: "avx3", "avx2", "sse4", "ssse3", "scalar", ...
     int lanes = 0;     // floats per vector
+    // This target's entry in any Highway dispatch table (HWY_DISPATCH_TABLE) of this build, for
+    // other multi-target code, such as the bench's floors, to run the same target.
+    size_t tableIndex = 0;
     // The rows [row0, row1) of the frame, as compiled for this target.
     void (*rows)(float4* pixels, const FrameParams& p, int row0, int row1, bool refill) = nullptr;
 };
