@@ -57,292 +57,425 @@ using MI = hn::Mask<DI>;
 #define JULIA_AVX512 0
 #endif
 
-// Called on every way out of RenderRows, to leave the upper halves of the vector registers clear:
-// GCC once kept a helper lambda that takes 256-bit vectors out of line and then returned without
-// vzeroupper, and the CPU renderer (legacy SSE code) ran 19 % slower after an avx2 frame.
-HWY_INLINE void clearUpperHalves() {
+// Called on every way out of the rows, so that legacy SSE code after a frame runs at full speed.
+HWY_INLINE void ClearUpperHalves() {
 #if HWY_TARGET == HWY_AVX2 || JULIA_AVX512
     _mm256_zeroupper();
 #endif
 }
 
+// Lambdas that take references to vector locals must be inlined, or those locals go to memory.
+#ifndef JULIA_LAMBDA_INLINE
+#define JULIA_LAMBDA_INLINE __attribute__((always_inline))
+#endif
+
 static_assert(WIDTH == 1024, "pixel indices split into row and column by shift and mask");
 constexpr int WIDTH_BITS = 10;
 
-// Renders rows [row0, row1). Lanes hold the iterate a_k after k >= 1 steps and c, the number of
-// magnitude checks passed; a lane runs while no check failed and c < limit. A stopped lane's c
-// no longer changes: below the limit it is the escape step, at the limit the point stayed bounded.
-void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool refill) {
+// What every step and pixel of a frame needs, set once per call. References to the caller's
+// locals, since an SVE vector cannot be a member.
+struct Frame {
+    const VF &mx, &my, &scale, &four, &one, &limitF, &markerMax;
+    const VI& limit;
+    const VI& blockLast;  // a running count above this is within BLOCK steps of the limit
+    const VI& laneIndex;  // 0, 1, 2, ...
+    const MF& start;      // the run mask of a fresh pixel: none at a limit of 0 or below
+};
+
+// Calls body(frame) with the frame's constants.
+template <class Body>
+HWY_INLINE void WithFrame(const FrameParams& f, const Body& body) {
     const DF df;
     const DI di;
-    const int lanes = static_cast<int>(hn::Lanes(df));
     const VF mx = hn::Set(df, f.mx), my = hn::Set(df, f.my), scale = hn::Set(df, f.scale);
-    const VF four = hn::Set(df, 4.0f), oneF = hn::Set(df, 1.0f), zeroF = hn::Zero(df);
+    const VF four = hn::Set(df, 4.0f), one = hn::Set(df, 1.0f);
     const VF limitF = hn::Set(df, static_cast<float>(f.precision));
     const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
     const VI limit = hn::Set(di, f.precision);
-    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));  // limit 0 or below: no step
-
-    // a_1 from the sample point.
-    auto begin = [&](VF x, VF y, VF& ar, VF& ai) {
-        ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), mx);
-        const VF xy = hn::Mul(x, y);
-        ai = hn::Add(hn::Add(xy, xy), my);
-    };
-    // One check of a_k and one step to a_(k+1); the squares serve both. The limit is left to
-    // stopAtLimit.
-    auto stepCount = [&](VF& ar, VF& ai, VI& c, MF& run) {
-        const VF rr = hn::Mul(ar, ar), ii = hn::Mul(ai, ai), ri = hn::Mul(ar, ai);
-#if JULIA_AVX512
-        // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running. One
-        // compare under the run mask instead of a compare and a mask operation.
-        run.raw = _mm512_mask_cmp_ps_mask(run.raw, hn::Add(rr, ii).raw, four.raw, _CMP_NGT_UQ);
-        c = hn::IfThenElse(hn::RebindMask(di, run), hn::Add(c, hn::Set(di, 1)), c);  // masked add
-#else
-        run = hn::AndNot(hn::Gt(hn::Add(rr, ii), four), run);  // false for a NaN magnitude
-        // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
-        c = hn::Sub(c, hn::VecFromMask(di, hn::RebindMask(di, run)));
-#endif
-        ar = hn::Add(hn::Sub(rr, ii), mx);
-        ai = hn::Add(hn::Add(ri, ri), my);
-    };
-    auto stopAtLimit = [&](VI c, MF& run) {
-#if JULIA_AVX512
-        run.raw = _mm512_mask_cmplt_epi32_mask(run.raw, c.raw, limit.raw);  // one compare
-#else
-        run = hn::And(run, hn::RebindMask(df, hn::Lt(c, limit)));
-#endif
-    };
-    auto step = [&](VF& ar, VF& ai, VI& c, MF& run) {
-        stepCount(ar, ai, c, run);
-        stopAtLimit(c, run);
-    };
-    auto colorOf = [&](VI c) {
-        const VF fraction = hn::Div(hn::ConvertTo(df, c), limitF);
-        return hn::IfThenElseZero(hn::RebindMask(df, hn::Lt(c, limit)), hn::Sub(oneF, fraction));
-    };
-    auto redOf = [&](VF x, VF y, VF color) {
-        const VF dx = hn::Sub(x, mx), dy = hn::Sub(y, my);
-        const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
-        return hn::IfThenElse(hn::And(hn::Ge(s, zeroF), hn::Le(s, markerMax)), oneF, color);
-    };
-    // The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
-    auto storePixels = [&](VF red, VF color, float* out) {
-#if JULIA_AVX512
-        // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes
-        // 2 and 3 of each pixel are not looked up (their mask bits are 0) but copied from the
-        // index vector, which holds the bits of 1.0f there.
-        constexpr int ONE = 0x3f800000;
-        const __m512i index[4] = {
-            _mm512_setr_epi32(0, 16, ONE, ONE, 1, 17, ONE, ONE, 2, 18, ONE, ONE, 3, 19, ONE, ONE),
-            _mm512_setr_epi32(4, 20, ONE, ONE, 5, 21, ONE, ONE, 6, 22, ONE, ONE, 7, 23, ONE, ONE),
-            _mm512_setr_epi32(8, 24, ONE, ONE, 9, 25, ONE, ONE, 10, 26, ONE, ONE, 11, 27, ONE,
-                              ONE),
-            _mm512_setr_epi32(12, 28, ONE, ONE, 13, 29, ONE, ONE, 14, 30, ONE, ONE, 15, 31, ONE,
-                              ONE)};
-        for (int k = 0; k < 4; k++) {
-            const __m512 px = _mm512_mask2_permutex2var_ps(red.raw, index[k], 0x3333, color.raw);
-            hn::StoreU(VF{px}, df, out + 16 * k);
-        }
-#else
-        hn::StoreInterleaved4(red, color, oneF, oneF, df, out);
-#endif
-    };
-    // Plane coordinate of pixel offsets from the origin's row or column.
-    auto plane = [&](VI offset) { return hn::Mul(scale, hn::ConvertTo(df, offset)); };
-    // first, first + 1, ...: Iota built once (it goes through memory), then shifted by an add.
-    const VI laneIndex = hn::Iota(di, 0);
-    auto counting = [&](int first) { return hn::Add(laneIndex, hn::Set(di, first)); };
-
-    VF ar0 = zeroF, ai0 = zeroF, ar1 = zeroF, ai1 = zeroF, ar2 = zeroF, ai2 = zeroF, ar3 = zeroF,
-       ai3 = zeroF;
-    VI c0 = hn::Zero(di), c1 = c0, c2 = c0, c3 = c0;
-    MF run0 = hn::FirstN(df, 0), run1 = run0, run2 = run0, run3 = run0;
-    auto stepAll = [&] {
-        step(ar0, ai0, c0, run0);
-        step(ar1, ai1, c1, run1);
-        step(ar2, ai2, c2, run2);
-        step(ar3, ai3, c3, run3);
-    };
-    // BLOCK steps with the limit tested once, after them: the same counts as testing it at every
-    // step when no running lane is within BLOCK steps of its limit, since a count grows by at most
-    // one a step. (With a limit of 0 or below no lane runs.)
     const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - BLOCK : 0);
-    auto roomFor = [&](VI c, MF run) {
-        return hn::AllFalse(di, hn::And(hn::RebindMask(di, run), hn::Gt(c, blockLast)));
-    };
-    auto stepBlock = [&] {
-        if (!(roomFor(c0, run0) && roomFor(c1, run1) && roomFor(c2, run2) && roomFor(c3, run3))) {
-            stepAll();
-            return;
-        }
-        for (int b = 0; b < BLOCK; b++) {
-            stepCount(ar0, ai0, c0, run0);
-            stepCount(ar1, ai1, c1, run1);
-            stepCount(ar2, ai2, c2, run2);
-            stepCount(ar3, ai3, c3, run3);
-        }
-        stopAtLimit(c0, run0);
-        stopAtLimit(c1, run1);
-        stopAtLimit(c2, run2);
-        stopAtLimit(c3, run3);
-    };
-
-    if (!refill) {
-        // Below `lanes`, every colour the limit allows fits in one vector, computed here by
-        // colorOf itself: a lane's colour is then one lookup by its count instead of a division.
-        const bool colorByLookup = f.precision < lanes;
-        const VF colors = colorOf(laneIndex);
-        auto colorAt = [&](VI c) {
-            return colorByLookup ? hn::TableLookupLanes(colors, hn::IndicesFromVec(df, c))
-                                 : colorOf(c);
-        };
-        // Each vector holds `lanes` adjacent pixels of the row from column col (-1: none left).
-        for (int i = row0; i < row1; i++) {
-            const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
-            const VF y = hn::Set(df, yRow);
-            // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel
-            // of the row is in the marker (a NaN dy leaves the test to redOf).
-            const float dy = yRow - f.my;
-            const bool markerRow = !(dy * dy > SEED_MARKER_SQUARE_MAX);
-            float* row = reinterpret_cast<float*>(pixels + i * WIDTH);
-            int next = 0;
-            auto take = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
-                if (next >= WIDTH) {
-                    col = -1;
-                    return;
-                }
-                col = std::min(next, WIDTH - lanes);  // a short last run repeats a few pixels
-                next += lanes;
-                begin(plane(counting(col - ORIGIN_COLUMN)), y, ar, ai);
-                c = hn::Zero(di);
-                run = start;
-            };
-            // True while the vector still holds pixels.
-            auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, int& col) {
-                if (col < 0) return false;
-                if (!hn::AllFalse(df, run)) return true;
-                const VF color = colorAt(c);
-                const VF red =
-                    markerRow ? redOf(plane(counting(col - ORIGIN_COLUMN)), y, color) : color;
-                storePixels(red, color, row + 4 * col);
-                take(ar, ai, c, run, col);
-                return col >= 0;
-            };
-            int col0, col1, col2, col3;
-            take(ar0, ai0, c0, run0, col0);
-            take(ar1, ai1, c1, run1, col1);
-            take(ar2, ai2, c2, run2, col2);
-            take(ar3, ai3, c3, run3, col3);
-            for (;;) {
-                stepAll();
-                const bool busy0 = poll(ar0, ai0, c0, run0, col0);
-                const bool busy1 = poll(ar1, ai1, c1, run1, col1);
-                const bool busy2 = poll(ar2, ai2, c2, run2, col2);
-                const bool busy3 = poll(ar3, ai3, c3, run3, col3);
-                if (!(busy0 || busy1 || busy2 || busy3)) break;
-            }
-        }
-        clearUpperHalves();
-        return;
-    }
-
-    // Refill: each lane holds any pixel of the rows, by index (-1: none). When a vector has
-    // `refillAt` or fewer running lanes, its finished pixels are written, its running lanes are
-    // packed to the front and the lanes behind them take the next pixels in order.
-    const int end = row1 * WIDTH;
-    int cursor = row0 * WIDTH;
-    const int refillAt = lanes - std::max(1, lanes / 2);
-    const VI endV = hn::Set(di, end), none = hn::Set(di, -1);
-    const VI columnMask = hn::Set(di, WIDTH - 1), originColumn = hn::Set(di, ORIGIN_COLUMN),
-             originRow = hn::Set(di, ORIGIN_ROW);
-    constexpr size_t kMaxLanes = hn::MaxLanes(DF());
-    HWY_ALIGN float4 out[kMaxLanes];
-    HWY_ALIGN int32_t outIndex[kMaxLanes];
-    uint8_t outBits[(kMaxLanes + 7) / 8 + 8];
-    HWY_ALIGN int32_t order[kMaxLanes];
-
-    auto xOf = [&](VI idx) { return plane(hn::Sub(hn::And(idx, columnMask), originColumn)); };
-    auto yOf = [&](VI idx) { return plane(hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), originRow)); };
-    auto flush = [&](VI c, MF run, VI idx) {
-        const MI done = hn::AndNot(hn::RebindMask(di, run), hn::Gt(idx, none));
-        if (hn::AllFalse(di, done)) return;
-        const VF color = colorOf(c);
-        storePixels(redOf(xOf(idx), yOf(idx), color), color, reinterpret_cast<float*>(out));
-        hn::Store(idx, di, outIndex);
-        hn::StoreMaskBits(di, done, outBits);
-        for (int l = 0; l < lanes; l++) {
-            if ((outBits[l >> 3] >> (l & 7)) & 1) pixels[outIndex[l]] = out[l];
-        }
-    };
-    auto refillLanes = [&](VF& ar, VF& ai, VI& c, MF& run, VI& idx) {
-        flush(c, run, idx);
-        const size_t live = hn::CountTrue(df, run);
-        const MI runI = hn::RebindMask(di, run);
-#if JULIA_AVX512
-        ar = hn::Compress(ar, run);
-        ai = hn::Compress(ai, run);
-        c = hn::Compress(c, runI);
-        idx = hn::Compress(idx, runI);
-#else
-        // Elsewhere Highway 1.0.3's Compress copies a lookup table onto the stack at every call;
-        // one permutation built from the mask bits serves all four vectors instead.
-        hn::StoreMaskBits(di, runI, outBits);
-        int packed = 0;
-        for (int pass = 1; pass >= 0; pass--) {
-            for (int l = 0; l < lanes; l++) {
-                if (((outBits[l >> 3] >> (l & 7)) & 1) == pass) order[packed++] = l;
-            }
-        }
-        const auto orderF = hn::SetTableIndices(df, order);
-        const auto orderI = hn::SetTableIndices(di, order);
-        ar = hn::TableLookupLanes(ar, orderF);
-        ai = hn::TableLookupLanes(ai, orderF);
-        c = hn::TableLookupLanes(c, orderI);
-        idx = hn::TableLookupLanes(idx, orderI);
-#endif
-        const MI kept = hn::FirstN(di, live);
-        const VI wanted = counting(cursor - static_cast<int>(live));
-        const MI fresh = hn::AndNot(kept, hn::Lt(wanted, endV));
-        cursor = std::min(end, cursor + lanes - static_cast<int>(live));
-        VF nar, nai;
-        begin(xOf(wanted), yOf(wanted), nar, nai);
-        const MF freshF = hn::RebindMask(df, fresh);
-        ar = hn::IfThenElse(freshF, nar, ar);
-        ai = hn::IfThenElse(freshF, nai, ai);
-        c = hn::IfThenZeroElse(fresh, c);
-        idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, none));
-        run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, start));
-    };
-    VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
-    auto poll = [&](VF& ar, VF& ai, VI& c, MF& run, VI& idx) {
-        if (static_cast<int>(hn::CountTrue(df, run)) <= refillAt) refillLanes(ar, ai, c, run, idx);
-    };
-    while (cursor < end) {
-        poll(ar0, ai0, c0, run0, idx0);
-        poll(ar1, ai1, c1, run1, idx1);
-        poll(ar2, ai2, c2, run2, idx2);
-        poll(ar3, ai3, c3, run3, idx3);
-        stepBlock();
-    }
-    // No pixels left to hand out: run the lanes dry, then write what they hold.
-    while (!(hn::AllFalse(df, run0) && hn::AllFalse(df, run1) && hn::AllFalse(df, run2) &&
-             hn::AllFalse(df, run3))) {
-        stepAll();
-    }
-    flush(c0, run0, idx0);
-    flush(c1, run1, idx1);
-    flush(c2, run2, idx2);
-    flush(c3, run3, idx3);
-    clearUpperHalves();
+    const VI laneIndex = hn::Iota(di, 0);  // built once: Iota goes through memory
+    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));
+    body(Frame{mx, my, scale, four, one, limitF, markerMax, limit, blockLast, laneIndex, start});
 }
 
-int FloatLanes() { return static_cast<int>(hn::Lanes(DF())); }
+// One vector of pixels in flight. Lanes hold the iterate a_k = (ar, ai) after k >= 1 steps and c,
+// the number of magnitude checks passed; a lane runs while no check failed and c < limit. A
+// stopped lane's c no longer changes: below the limit it is the escape step, at the limit the
+// point stayed bounded. References to locals, as for Frame.
+struct Orbit {
+    VF& ar;
+    VF& ai;
+    VI& c;
+    MF& run;
+};
+
+// Four independent vectors, so that one's multiply -> subtract -> add chain hides the latency of
+// the others'. Named members rather than an array: GCC keeps these in registers more reliably.
+template <class T>
+struct Four {
+    T v0, v1, v2, v3;
+};
+
+// f(a.vN, b.vN) for each of the four, in order.
+template <class A, class B, class F>
+HWY_INLINE void ForEach(Four<A>& a, Four<B>& b, const F& f) {
+    f(a.v0, b.v0);
+    f(a.v1, b.v1);
+    f(a.v2, b.v2);
+    f(a.v3, b.v3);
+}
+template <class A, class F>
+HWY_INLINE void ForEach(Four<A>& a, const F& f) {
+    f(a.v0);
+    f(a.v1);
+    f(a.v2);
+    f(a.v3);
+}
+
+// Calls body(orbits) with four vectors of stopped lanes.
+template <class Body>
+HWY_INLINE void WithFourOrbits(const Body& body) {
+    const DF df;
+    const DI di;
+    VF ar0 = hn::Zero(df), ai0 = ar0, ar1 = ar0, ai1 = ar0, ar2 = ar0, ai2 = ar0, ar3 = ar0,
+       ai3 = ar0;
+    VI c0 = hn::Zero(di), c1 = c0, c2 = c0, c3 = c0;
+    MF run0 = hn::FirstN(df, 0), run1 = run0, run2 = run0, run3 = run0;
+    Four<Orbit> q{
+        {ar0, ai0, c0, run0}, {ar1, ai1, c1, run1}, {ar2, ai2, c2, run2}, {ar3, ai3, c3, run3}};
+    body(q);
+}
+
+// a_1 from the sample point; the count and the run mask are the caller's.
+HWY_INLINE void Begin(const Frame& k, VF x, VF y, VF& ar, VF& ai) {
+    ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), k.mx);
+    const VF xy = hn::Mul(x, y);
+    ai = hn::Add(hn::Add(xy, xy), k.my);
+}
+
+// One check of a_k and one step to a_(k+1); the squares serve both. The limit is StopAtLimit's.
+HWY_INLINE void StepCount(const Frame& k, Orbit& o) {
+    const DI di;
+    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
+#if JULIA_AVX512
+    // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running.
+    o.run.raw = _mm512_mask_cmp_ps_mask(o.run.raw, hn::Add(rr, ii).raw, k.four.raw, _CMP_NGT_UQ);
+    o.c = hn::IfThenElse(hn::RebindMask(di, o.run), hn::Add(o.c, hn::Set(di, 1)), o.c);
+#else
+    o.run = hn::AndNot(hn::Gt(hn::Add(rr, ii), k.four), o.run);  // false for a NaN magnitude
+    // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
+    o.c = hn::Sub(o.c, hn::VecFromMask(di, hn::RebindMask(di, o.run)));
+#endif
+    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
+    o.ai = hn::Add(hn::Add(ri, ri), k.my);
+}
+
+HWY_INLINE void StopAtLimit(const Frame& k, Orbit& o) {
+#if JULIA_AVX512
+    o.run.raw = _mm512_mask_cmplt_epi32_mask(o.run.raw, o.c.raw, k.limit.raw);  // one compare
+#else
+    o.run = hn::And(o.run, hn::RebindMask(DF(), hn::Lt(o.c, k.limit)));
+#endif
+}
+
+HWY_INLINE void StepAll(const Frame& k, Four<Orbit>& q) {
+    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        StepCount(k, o);
+        StopAtLimit(k, o);
+    });
+}
+
+// Whether no running lane of o is within BLOCK steps of the limit.
+HWY_INLINE bool RoomForBlock(const Frame& k, const Orbit& o) {
+    const DI di;
+    return hn::AllFalse(di, hn::And(hn::RebindMask(di, o.run), hn::Gt(o.c, k.blockLast)));
+}
+
+// BLOCK steps with the limit tested once, after them: the same counts as testing it at every step
+// when no running lane is within BLOCK steps of its limit, since a count grows by at most one a
+// step. Elsewhere one step.
+HWY_INLINE void StepBlock(const Frame& k, Four<Orbit>& q) {
+    if (!(RoomForBlock(k, q.v0) && RoomForBlock(k, q.v1) && RoomForBlock(k, q.v2) &&
+          RoomForBlock(k, q.v3))) {
+        StepAll(k, q);
+        return;
+    }
+    for (int b = 0; b < BLOCK; b++) {
+        ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(k, o); });
+    }
+    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtLimit(k, o); });
+}
+
+HWY_INLINE bool AllStopped(const Four<Orbit>& q) {
+    return hn::AllFalse(DF(), hn::Or(hn::Or(q.v0.run, q.v1.run), hn::Or(q.v2.run, q.v3.run)));
+}
+
+// The colour of a count 0 <= c <= limit: 1 - c/limit below the limit, 0 at it, where c/limit is
+// exactly 1 already. So only a limit of 0 or below (no step: c = 0) needs a test, once per frame.
+HWY_INLINE VF ColorOf(const Frame& k, VI c) {
+    const VF fraction = hn::Div(hn::ConvertTo(DF(), c), k.limitF);
+    return hn::IfThenElseZero(k.start, hn::Sub(k.one, fraction));
+}
+
+// The red channel: 1 inside the seed marker, else the colour.
+HWY_INLINE VF RedOf(const Frame& k, VF x, VF y, VF color) {
+    const DF df;
+    const VF dx = hn::Sub(x, k.mx), dy = hn::Sub(y, k.my);
+    const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
+    const MF inside = hn::And(hn::Ge(s, hn::Zero(df)), hn::Le(s, k.markerMax));
+    return hn::IfThenElse(inside, k.one, color);
+}
+
+// The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
+HWY_INLINE void StorePixels(const Frame& k, VF red, VF color, float* out) {
+    const DF df;
+#if JULIA_AVX512
+    // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes 2 and 3
+    // of each pixel are not looked up (their mask bits are 0) but copied from the index vector,
+    // which holds the bits of 1.0f there.
+    constexpr int ONE = 0x3f800000;
+    const __m512i index[4] = {
+        _mm512_setr_epi32(0, 16, ONE, ONE, 1, 17, ONE, ONE, 2, 18, ONE, ONE, 3, 19, ONE, ONE),
+        _mm512_setr_epi32(4, 20, ONE, ONE, 5, 21, ONE, ONE, 6, 22, ONE, ONE, 7, 23, ONE, ONE),
+        _mm512_setr_epi32(8, 24, ONE, ONE, 9, 25, ONE, ONE, 10, 26, ONE, ONE, 11, 27, ONE, ONE),
+        _mm512_setr_epi32(12, 28, ONE, ONE, 13, 29, ONE, ONE, 14, 30, ONE, ONE, 15, 31, ONE, ONE)};
+    for (int i = 0; i < 4; i++) {
+        const __m512 px = _mm512_mask2_permutex2var_ps(red.raw, index[i], 0x3333, color.raw);
+        hn::StoreU(VF{px}, df, out + 16 * i);
+    }
+#else
+    hn::StoreInterleaved4(red, color, k.one, k.one, df, out);
+#endif
+}
+
+// Plane coordinate of pixel offsets from the origin's row or column.
+HWY_INLINE VF Plane(const Frame& k, VI offset) {
+    return hn::Mul(k.scale, hn::ConvertTo(DF(), offset));
+}
+
+// first, first + 1, ...
+HWY_INLINE VI Counting(const Frame& k, int first) {
+    return hn::Add(k.laneIndex, hn::Set(DI(), first));
+}
+
+// ---- Tiles: each vector holds a run of adjacent pixels of one row.
+
+// The row a tiles call is on.
+struct TileRow {
+    const VF& y;
+    float* out;      // the row's first pixel
+    int next;        // the first column no vector has taken
+    bool markerRow;  // whether any pixel of the row can lie in the seed marker
+};
+
+// A lane's colour by its count. Below `lanes`, every colour the limit allows fits in one vector,
+// computed by ColorOf itself: the colour is then one lookup instead of a division.
+struct Palette {
+    bool lookup;
+    const VF& colors;
+};
+
+HWY_INLINE VF PaletteColor(const Frame& k, const Palette& p, VI c) {
+    const DF df;
+    return p.lookup ? hn::TableLookupLanes(p.colors, hn::IndicesFromVec(df, c)) : ColorOf(k, c);
+}
+
+// Gives o the next `lanes` pixels of the row, from column col; col = -1 when none are left.
+HWY_INLINE void Take(const Frame& k, TileRow& r, Orbit& o, int& col) {
+    const int lanes = static_cast<int>(hn::Lanes(DF()));
+    if (r.next >= WIDTH) {
+        col = -1;
+        return;
+    }
+    col = std::min(r.next, WIDTH - lanes);  // a short last run repeats a few pixels
+    r.next += lanes;
+    Begin(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, o.ar, o.ai);
+    o.c = hn::Zero(DI());
+    o.run = k.start;
+}
+
+// Once all of o's lanes stopped, writes its pixels and takes the next ones. True while o still
+// holds pixels.
+HWY_INLINE bool Poll(const Frame& k, const Palette& p, TileRow& r, Orbit& o, int& col) {
+    if (col < 0) return false;
+    if (!hn::AllFalse(DF(), o.run)) return true;
+    const VF color = PaletteColor(k, p, o.c);
+    const VF red =
+        r.markerRow ? RedOf(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, color) : color;
+    StorePixels(k, red, color, r.out + 4 * col);
+    Take(k, r, o, col);
+    return col >= 0;
+}
+
+HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, const FrameParams& f,
+                            int row0, int row1) {
+    const DF df;
+    const VF colors = ColorOf(k, k.laneIndex);
+    const Palette palette{f.precision < static_cast<int>(hn::Lanes(df)), colors};
+    Four<int> col{-1, -1, -1, -1};
+    for (int i = row0; i < row1; i++) {
+        const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
+        // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel of
+        // the row is in the marker (a NaN dy leaves the test to RedOf).
+        const float dy = yRow - f.my;
+        const VF y = hn::Set(df, yRow);
+        TileRow r{y, reinterpret_cast<float*>(pixels + i * WIDTH), 0,
+                  !(dy * dy > SEED_MARKER_SQUARE_MAX)};
+        ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE { Take(k, r, o, c); });
+        for (bool busy = true; busy;) {
+            StepAll(k, q);
+            busy = false;
+            ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE {
+                busy |= Poll(k, palette, r, o, c);
+            });
+        }
+    }
+    ClearUpperHalves();
+}
+
+// ---- Refill: each lane holds any pixel of the rows, by index (-1: none). When a vector has
+// `refillAt` or fewer running lanes, its finished pixels are written, its running lanes are packed
+// to the front and the lanes behind them take the next pixels in order.
+
+constexpr size_t kMaxLanes = hn::MaxLanes(DF());
+
+struct Refill {
+    float4* pixels;
+    int end;       // one past the last pixel of the rows
+    int cursor;    // the next pixel to hand out
+    int refillAt;  // refill a vector with this many running lanes or fewer
+    const VI &endV, &none, &columnMask, &originColumn, &originRow;
+    // Scratch for the lanes' way through memory.
+    HWY_ALIGN float4 out[kMaxLanes];
+    HWY_ALIGN int32_t outIndex[kMaxLanes];
+    HWY_ALIGN int32_t order[kMaxLanes];
+    uint8_t bits[(kMaxLanes + 7) / 8 + 8];
+};
+
+HWY_INLINE VF XOf(const Frame& k, const Refill& r, VI idx) {
+    return Plane(k, hn::Sub(hn::And(idx, r.columnMask), r.originColumn));
+}
+HWY_INLINE VF YOf(const Frame& k, const Refill& r, VI idx) {
+    return Plane(k, hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), r.originRow));
+}
+
+HWY_INLINE bool LaneBit(const uint8_t* bits, int l) {
+    return (bits[l >> 3] >> (l & 7)) & 1;
+}
+
+// Writes the pixels of o's lanes that hold one and stopped.
+HWY_INLINE void Flush(const Frame& k, Refill& r, const Orbit& o, VI idx) {
+    const DI di;
+    const MI done = hn::AndNot(hn::RebindMask(di, o.run), hn::Gt(idx, r.none));
+    if (hn::AllFalse(di, done)) return;
+    const VF color = ColorOf(k, o.c);
+    StorePixels(k, RedOf(k, XOf(k, r, idx), YOf(k, r, idx), color), color,
+                reinterpret_cast<float*>(r.out));
+    hn::Store(idx, di, r.outIndex);
+    hn::StoreMaskBits(di, done, r.bits);
+    const int lanes = static_cast<int>(hn::Lanes(di));
+    for (int l = 0; l < lanes; l++) {
+        if (LaneBit(r.bits, l)) r.pixels[r.outIndex[l]] = r.out[l];
+    }
+}
+
+// Moves o's running lanes to the front, in order.
+HWY_INLINE void PackRunning(Refill& r, Orbit& o, VI& idx) {
+    const DF df;
+    const DI di;
+    const MI runI = hn::RebindMask(di, o.run);
+#if JULIA_AVX512
+    o.ar = hn::Compress(o.ar, o.run);
+    o.ai = hn::Compress(o.ai, o.run);
+    o.c = hn::Compress(o.c, runI);
+    idx = hn::Compress(idx, runI);
+#else
+    // Highway 1.0.3's Compress copies a lookup table onto the stack at every call here; one
+    // permutation built from the mask bits serves all four vectors instead.
+    hn::StoreMaskBits(di, runI, r.bits);
+    const int lanes = static_cast<int>(hn::Lanes(di));
+    int packed = 0;
+    for (int pass = 1; pass >= 0; pass--) {
+        for (int l = 0; l < lanes; l++) {
+            if (LaneBit(r.bits, l) == (pass == 1)) r.order[packed++] = l;
+        }
+    }
+    const auto orderF = hn::SetTableIndices(df, r.order);
+    const auto orderI = hn::SetTableIndices(di, r.order);
+    o.ar = hn::TableLookupLanes(o.ar, orderF);
+    o.ai = hn::TableLookupLanes(o.ai, orderF);
+    o.c = hn::TableLookupLanes(o.c, orderI);
+    idx = hn::TableLookupLanes(idx, orderI);
+#endif
+}
+
+// Writes o's finished pixels, packs its running lanes and gives the rest the next pixels.
+HWY_INLINE void RefillLanes(const Frame& k, Refill& r, Orbit& o, VI& idx) {
+    const DF df;
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    Flush(k, r, o, idx);
+    const size_t live = hn::CountTrue(df, o.run);
+    PackRunning(r, o, idx);
+    const MI kept = hn::FirstN(di, live);
+    const VI wanted = Counting(k, r.cursor - static_cast<int>(live));
+    const MI fresh = hn::AndNot(kept, hn::Lt(wanted, r.endV));
+    r.cursor = std::min(r.end, r.cursor + lanes - static_cast<int>(live));
+    VF nar, nai;
+    Begin(k, XOf(k, r, wanted), YOf(k, r, wanted), nar, nai);
+    const MF freshF = hn::RebindMask(df, fresh);
+    o.ar = hn::IfThenElse(freshF, nar, o.ar);
+    o.ai = hn::IfThenElse(freshF, nai, o.ai);
+    o.c = hn::IfThenZeroElse(fresh, o.c);
+    idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, r.none));
+    o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, k.start));
+}
+
+HWY_INLINE void RenderRefill(const Frame& k, Four<Orbit>& q, float4* pixels, int row0, int row1) {
+    const DF df;
+    const DI di;
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    const VI endV = hn::Set(di, row1 * WIDTH), none = hn::Set(di, -1);
+    const VI columnMask = hn::Set(di, WIDTH - 1), originColumn = hn::Set(di, ORIGIN_COLUMN),
+             originRow = hn::Set(di, ORIGIN_ROW);
+    Refill r{pixels,    row1 * WIDTH, row0 * WIDTH, lanes - std::max(1, lanes / 2),
+             endV,      none,         columnMask,   originColumn,
+             originRow, {},           {},           {},
+             {}};
+    VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
+    Four<VI&> idx{idx0, idx1, idx2, idx3};
+    while (r.cursor < r.end) {
+        ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE {
+            if (static_cast<int>(hn::CountTrue(df, o.run)) <= r.refillAt) RefillLanes(k, r, o, i);
+        });
+        StepBlock(k, q);
+    }
+    // No pixels left to hand out: run the lanes dry, then write what they hold.
+    while (!AllStopped(q)) StepAll(k, q);
+    ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE { Flush(k, r, o, i); });
+    ClearUpperHalves();
+}
+
+// Renders rows [row0, row1) in either mode.
+void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool refill) {
+    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
+            if (refill) {
+                RenderRefill(k, q, pixels, row0, row1);
+            } else {
+                RenderTiles(k, q, pixels, f, row0, row1);
+            }
+        });
+    });
+}
+
+int FloatLanes() {
+    return static_cast<int>(hn::Lanes(DF()));
+}
 
 }  // namespace HWY_NAMESPACE
 }  // namespace julia_simd
 HWY_AFTER_NAMESPACE();
-
 #if HWY_ONCE
 namespace julia_simd {
 HWY_EXPORT(RenderRows);

@@ -18,10 +18,8 @@ constexpr float SEED_MARKER_SQUARE_MAX = 0x1.a36e3p-14f;
 // How the lanes share the work. Tiles: each vector holds a run of adjacent pixels of one row and
 // takes the next run once all of its lanes are done. Refill: a lane whose pixel is done takes the
 // next pixel at once, which keeps the lanes busy when escape times differ widely, at a cost per
-// refill that only pays at high limits. Auto picks by the limit and the vector width, as
-// julia-refill-probe measured (docs/performance.md): with 16 lanes (AVX-512) refill from limit 200,
-// where it is up to twice as fast; with 4 to 8 lanes (SSE4, AVX2) from limit 500, where it gains
-// about a fifth to a third; tiles otherwise.
+// refill that only pays at high limits. Auto picks refill from the limit where it was measured
+// faster (docs/performance.md): 200 with 16 lanes (AVX-512), 500 with 4 to 8; tiles below.
 enum class SimdMode { Auto, Tiles, Refill };
 
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
