@@ -10,6 +10,8 @@
 //
 // Speed: four independent vectors are iterated together, so that the multiply -> subtract -> add
 // chain of one hides the latency of the others' chains, and a vector's lanes stop as they escape.
+// Where escapes are rare, the refill mode takes blocks of steps with the float operations and a
+// running maximum of the magnitude only, and re-runs a block exactly for the lanes that passed 4.
 #include "simd_renderer.h"
 
 #include <algorithm>
@@ -27,8 +29,13 @@ namespace julia_simd {
 // with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
 constexpr int REFILL_BAND_ROWS = 16;
 constexpr int TILE_BAND_ROWS = 8;
-// Steps between the refill mode's checks for finished lanes.
-constexpr int BLOCK = 8;
+// The refill mode's steps between its checks for escaped lanes: EXACT_BLOCK with the escape test at
+// every step, up to FAST_BLOCK without it (fast blocks), taken after CALM_BLOCKS blocks in a row
+// without a refill, at most MOST_CALM_BLOCKS.
+constexpr int EXACT_BLOCK = 8;  // ExactBlock unrolls this many
+constexpr int FAST_BLOCK = 64;
+constexpr int CALM_BLOCKS = 2;
+constexpr int MOST_CALM_BLOCKS = 256;
 }  // namespace julia_simd
 #endif
 
@@ -77,9 +84,10 @@ constexpr int WIDTH_BITS = 10;
 struct Frame {
     const VF &mx, &my, &scale, &four, &one, &limitF, &markerMax;
     const VI& limit;
-    const VI& blockLast;  // a running count above this is within BLOCK steps of the limit
     const VI& laneIndex;  // 0, 1, 2, ...
     const MF& start;      // the run mask of a fresh pixel: none at a limit of 0 or below
+    const VI& blockLast;  // a running count above this is within EXACT_BLOCK steps of the limit
+    const FrameParams& params;
 };
 
 // Calls body(frame) with the frame's constants.
@@ -92,10 +100,10 @@ HWY_INLINE void WithFrame(const FrameParams& f, const Body& body) {
     const VF limitF = hn::Set(df, static_cast<float>(f.precision));
     const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
     const VI limit = hn::Set(di, f.precision);
-    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - BLOCK : 0);
     const VI laneIndex = hn::Iota(di, 0);  // built once: Iota goes through memory
     const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));
-    body(Frame{mx, my, scale, four, one, limitF, markerMax, limit, blockLast, laneIndex, start});
+    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - EXACT_BLOCK : 0);
+    body(Frame{mx, my, scale, four, one, limitF, markerMax, limit, laneIndex, start, blockLast, f});
 }
 
 // One vector of pixels in flight. Lanes hold the iterate a_k = (ar, ai) after k >= 1 steps and c,
@@ -185,24 +193,160 @@ HWY_INLINE void StepAll(const Frame& k, Four<Orbit>& q) {
     });
 }
 
-// Whether no running lane of o is within BLOCK steps of the limit.
+// Whether no running lane of o is within EXACT_BLOCK steps of the limit.
 HWY_INLINE bool RoomForBlock(const Frame& k, const Orbit& o) {
     const DI di;
     return hn::AllFalse(di, hn::And(hn::RebindMask(di, o.run), hn::Gt(o.c, k.blockLast)));
 }
 
-// BLOCK steps with the limit tested once, after them: the same counts as testing it at every step
-// when no running lane is within BLOCK steps of its limit, since a count grows by at most one a
-// step. Elsewhere one step.
-HWY_INLINE void StepBlock(const Frame& k, Four<Orbit>& q) {
-    if (!(RoomForBlock(k, q.v0) && RoomForBlock(k, q.v1) && RoomForBlock(k, q.v2) &&
-          RoomForBlock(k, q.v3))) {
+// The steps every running lane of q can take before its limit, since a count grows by at most one
+// a step; the limit itself when none runs.
+HWY_INLINE int Room(const Frame& k, Four<Orbit>& q) {
+    const DI di;
+    VI most = hn::Zero(di);
+    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        most = hn::Max(most, hn::IfThenElseZero(hn::RebindMask(di, o.run), o.c));
+    });
+    return k.params.precision - hn::GetLane(hn::MaxOfLanes(di, most));
+}
+
+// A vector's state at a block's start and the largest magnitude the block's fast steps checked.
+struct Probe {
+    VF& ar;
+    VF& ai;
+    VF& peak;
+};
+
+// One step with the float operations only: no escape test, no count, the magnitude into peak.
+HWY_INLINE void StepPeak(const Frame& k, Orbit& o, VF& peak) {
+    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
+    peak = hn::Max(peak, hn::Add(rr, ii));
+    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
+    o.ai = hn::Add(hn::Add(ri, ri), k.my);
+}
+
+// After a fast block: a running lane whose peak is <= 4 passed each check, and its count grows by
+// the block's steps. The other running lanes (suspects) run the block again from its start with the
+// exact test, until they stop; the same operations give the same iterates, so a suspect that never
+// stops ends on the fast steps' values. A peak above 4 may come from a lane that came back under it
+// (|c| > 2): the re-run sorts that out. Whatever Max does with a NaN, a lane that passed 4 ends
+// with a peak above 4 or NaN (an iterate that is NaN stays NaN), and a NaN peak makes a suspect
+// too.
+HWY_INLINE bool SettleBlock(const Frame& k, Orbit& o, const Probe& p, int steps) {
+    const DI di;
+    MF suspect = hn::AndNot(hn::Le(p.peak, k.four), o.run);
+    const MF steady = hn::AndNot(suspect, o.run);
+    o.c = hn::Add(o.c, hn::IfThenElseZero(hn::RebindMask(di, steady), hn::Set(di, steps)));
+    if (hn::AllFalse(DF(), suspect)) return true;
+    // The blend keeps the compiler from holding the fast steps' values for the re-run.
+    VF ar = hn::IfThenElse(suspect, p.ar, o.ar), ai = hn::IfThenElse(suspect, p.ai, o.ai);
+    Orbit rerun{ar, ai, o.c, suspect};
+    for (int b = 0; b < steps && !hn::AllFalse(DF(), suspect); b++) StepCount(k, rerun);
+    o.run = hn::Or(steady, suspect);
+    return false;
+}
+
+// `steps` steps without the escape test, then the test settled per lane. True when no running lane
+// passed 4.
+HWY_INLINE bool FastBlock(const Frame& k, Four<Orbit>& q, int steps) {
+    const DF df;
+    VF ar0 = q.v0.ar, ai0 = q.v0.ai, ar1 = q.v1.ar, ai1 = q.v1.ai, ar2 = q.v2.ar, ai2 = q.v2.ai,
+       ar3 = q.v3.ar, ai3 = q.v3.ai;
+    VF peak0 = hn::Zero(df), peak1 = peak0, peak2 = peak0, peak3 = peak0;
+    Four<Probe> start{{ar0, ai0, peak0}, {ar1, ai1, peak1}, {ar2, ai2, peak2}, {ar3, ai3, peak3}};
+    for (int b = 0; b < steps; b++) {
+        ForEach(q, start, [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { StepPeak(k, o, p.peak); });
+    }
+    bool quiet = true;
+    ForEach(q, start,
+            [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { quiet &= SettleBlock(k, o, p, steps); });
+    return quiet;
+}
+
+// EXACT_BLOCK steps with the escape test at each.
+HWY_INLINE void ExactBlock(const Frame& k, Four<Orbit>& q) {
+    HWY_UNROLL(8)  // rolled, GCC kept a run mask's spill slot on the loop-carried chain
+    for (int b = 0; b < EXACT_BLOCK; b++) {
+        ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(k, o); });
+    }
+}
+
+constexpr size_t kMaxLanes = hn::MaxLanes(DF());
+
+// Four vectors' state in memory, to cross a call.
+struct Parked {
+    HWY_ALIGN float ar[4][kMaxLanes];
+    HWY_ALIGN float ai[4][kMaxLanes];
+    HWY_ALIGN int32_t c[4][kMaxLanes];
+    HWY_ALIGN int32_t run[4][kMaxLanes];  // all ones where the lane runs
+};
+
+HWY_INLINE void Park(Four<Orbit>& q, Parked& m) {
+    const DF df;
+    const DI di;
+    int v = 0;
+    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        hn::Store(o.ar, df, m.ar[v]);
+        hn::Store(o.ai, df, m.ai[v]);
+        hn::Store(o.c, di, m.c[v]);
+        hn::Store(hn::VecFromMask(di, hn::RebindMask(di, o.run)), di, m.run[v]);
+        v++;
+    });
+}
+
+HWY_INLINE void Unpark(const Parked& m, Four<Orbit>& q) {
+    const DF df;
+    const DI di;
+    int v = 0;
+    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        o.ar = hn::Load(df, m.ar[v]);
+        o.ai = hn::Load(df, m.ai[v]);
+        o.c = hn::Load(di, m.c[v]);
+        o.run = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, m.run[v])));
+        v++;
+    });
+}
+
+// FastBlock on parked state, out of line: inlined, it crowded the exact steps' registers.
+HWY_NOINLINE bool FastBlockParked(const FrameParams& f, Parked& m, int steps) {
+    bool quiet = false;
+    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
+            Unpark(m, q);
+            quiet = FastBlock(k, q, steps);
+            Park(q, m);
+        });
+    });
+    return quiet;
+}
+
+// When to take fast blocks: after `need` blocks without a refill, where fresh pixels escape early
+// more often. A fast block that some lane escaped from doubles `need`, one that none did halves it:
+// each escape re-runs its vector's block, so fast blocks only pay where escapes are rare.
+struct Calm {
+    int blocks = 0;
+    int need = CALM_BLOCKS;
+};
+
+// A block of steps with the limit tested once, after them: no more steps than every running lane
+// has room for, so that the counts are the same as testing it at every step; one step where a lane
+// is within EXACT_BLOCK steps of its limit.
+HWY_INLINE void StepBlock(const Frame& k, Four<Orbit>& q, Calm& calm, Parked& parked) {
+    const int room = calm.blocks >= calm.need ? Room(k, q) : 0;
+    if (room >= EXACT_BLOCK) {
+        Park(q, parked);
+        const bool quiet = FastBlockParked(k.params, parked, std::min(FAST_BLOCK, room));
+        Unpark(parked, q);
+        calm.need = quiet ? std::max(CALM_BLOCKS, calm.need / 2)
+                          : std::min(MOST_CALM_BLOCKS, 2 * calm.need);
+    } else if (RoomForBlock(k, q.v0) && RoomForBlock(k, q.v1) && RoomForBlock(k, q.v2) &&
+               RoomForBlock(k, q.v3)) {
+        ExactBlock(k, q);
+    } else {
         StepAll(k, q);
         return;
     }
-    for (int b = 0; b < BLOCK; b++) {
-        ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(k, o); });
-    }
+    calm.blocks++;
     ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtLimit(k, o); });
 }
 
@@ -337,8 +481,6 @@ HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, cons
 // `refillAt` or fewer running lanes, its finished pixels are written, its running lanes are packed
 // to the front and the lanes behind them take the next pixels in order.
 
-constexpr size_t kMaxLanes = hn::MaxLanes(DF());
-
 struct Refill {
     float4* pixels;
     int end;       // one past the last pixel of the rows
@@ -444,14 +586,18 @@ HWY_INLINE void RenderRefill(const Frame& k, Four<Orbit>& q, float4* pixels, int
              {}};
     VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
     Four<VI&> idx{idx0, idx1, idx2, idx3};
+    Calm calm;
+    Parked parked;
     while (r.cursor < r.end) {
         ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE {
-            if (static_cast<int>(hn::CountTrue(df, o.run)) <= r.refillAt) RefillLanes(k, r, o, i);
+            if (static_cast<int>(hn::CountTrue(df, o.run)) > r.refillAt) return;
+            RefillLanes(k, r, o, i);
+            calm.blocks = 0;
         });
-        StepBlock(k, q);
+        StepBlock(k, q, calm, parked);
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
-    while (!AllStopped(q)) StepAll(k, q);
+    while (!AllStopped(q)) StepBlock(k, q, calm, parked);
     ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE { Flush(k, r, o, i); });
     ClearUpperHalves();
 }
