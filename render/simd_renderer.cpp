@@ -466,12 +466,15 @@ HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, cons
         TileRow r{y, reinterpret_cast<float*>(pixels + i * WIDTH), 0,
                   !(dy * dy > SEED_MARKER_SQUARE_MAX)};
         ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE { Take(k, r, o, c); });
-        for (bool busy = true; busy;) {
+        for (;;) {
             StepAll(k, q);
-            busy = false;
-            ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE {
-                busy |= Poll(k, palette, r, o, c);
-            });
+            // Four named results rather than one accumulated in ForEach: GCC lays out the
+            // branches better (docs/performance.md).
+            const bool busy0 = Poll(k, palette, r, q.v0, col.v0);
+            const bool busy1 = Poll(k, palette, r, q.v1, col.v1);
+            const bool busy2 = Poll(k, palette, r, q.v2, col.v2);
+            const bool busy3 = Poll(k, palette, r, q.v3, col.v3);
+            if (!(busy0 || busy1 || busy2 || busy3)) break;
         }
     }
     ClearUpperHalves();
