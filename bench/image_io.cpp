@@ -1,9 +1,9 @@
 #include "image_io.h"
 
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include <fcntl.h>
@@ -17,24 +17,20 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int MAX_LINKS = 40;  // as the kernel allows in one path lookup
 
-// "dir/" for "dir/name", "" for a bare name.
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string baseOf(const std::string& path) { return path.substr(folderOf(path).size()); }
-
-// Why a file of this type may not be replaced; empty for a regular file.
-std::string notRegular(mode_t mode) {
-    if (S_ISREG(mode)) return "";
-    if (S_ISDIR(mode)) return "it is a folder";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-    if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
-    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-    return "it is not a regular file";
+// Why a file of this type, not a regular one, may not be replaced.
+std::string notRegular(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::directory: return "it is a folder";
+    case fs::file_type::character:
+    case fs::file_type::block: return "it is a device, not a regular file";
+    case fs::file_type::fifo: return "it is a FIFO, not a regular file";
+    case fs::file_type::socket: return "it is a socket, not a regular file";
+    default: return "it is not a regular file";
+    }
 }
 
 std::string refusal(const std::string& path, const std::string& target, const std::string& why) {
@@ -43,31 +39,33 @@ std::string refusal(const std::string& path, const std::string& target, const st
 }
 
 // The name that writing `path` replaces: `path` itself, or where its chain of symbolic links ends.
-// A name that does not exist yet (a new file, or a dangling link's target) is fine; an existing
-// file that is not a regular one is refused.
+// A name that does not exist yet (a new file, or a dangling link's target) is fine: whether its
+// folder exists shows when the temporary is made there. Any other file but a regular one is
+// refused.
 bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
-    std::string& p = *target = path;
-    auto fail = [&](const std::string& why) {
-        *error = refusal(path, p, why);
-        return false;
+    fs::path p = path;
+    auto end = [&](const std::string& why) {
+        *target = p.string();
+        if (!why.empty()) *error = refusal(path, *target, why);
+        return why.empty();
     };
-    for (int links = 0; links <= MAX_LINKS; links++) {
-        struct stat st;
-        // A name that does not exist is fine: whether its folder does shows when the temporary
-        // is made there.
-        if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT || fail(std::strerror(errno));
-        if (!S_ISLNK(st.st_mode)) {
-            const std::string why = notRegular(st.st_mode);
-            return why.empty() || fail(why);
-        }
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(p.c_str(), &link[0], link.size());
-        if (n < 0) return fail(std::strerror(errno));
-        if (static_cast<size_t>(n) == link.size()) return fail("link too long");
-        link.resize(n);
-        p = link[0] == '/' ? link : folderOf(p) + link;  // relative to the link's own folder
+    for (int links = 0;; links++) {
+        std::error_code ec;
+        const fs::file_type type = fs::symlink_status(p, ec).type();
+        if (type == fs::file_type::not_found || type == fs::file_type::regular) return end("");
+        if (ec) return end(ec.message());
+        if (type != fs::file_type::symlink) return end(notRegular(type));
+        if (links == MAX_LINKS) return end("too many levels of symbolic links");
+        const fs::path link = fs::read_symlink(p, ec);
+        if (ec) return end(ec.message());
+        p = p.parent_path() / link;  // relative to the link's own folder; an absolute one replaces
     }
-    return fail("too many levels of symbolic links");
+}
+
+// "folder/.name.tmp-" for the target "folder/name".
+std::string temporaryPrefix(const std::string& target) {
+    const fs::path p = target;
+    return (p.parent_path() / ("." + p.filename().string() + ".tmp-")).string();
 }
 
 // Unnamed temporaries can be given a name only through /proc (without special privileges).
@@ -121,11 +119,12 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         return true;
     }
     if (!resolveTarget(path, &target_, error)) return false;
-    return baseOf(target_).empty() ? fail(error, "it names a folder") : openTemporary(error);
+    if (!fs::path(target_).has_filename()) return fail(error, "it names a folder");
+    return openTemporary(error);
 }
 
 bool OutputFile::openTemporary(std::string* error) {
-    const std::string folder = folderOf(target_);
+    const std::string folder = fs::path(target_).parent_path().string();
     const mode_t mask = ::umask(0);
     ::umask(mask);
     // The mode an ordinary new file gets (the umask applies to O_TMPFILE as to O_CREAT).
@@ -137,7 +136,7 @@ bool OutputFile::openTemporary(std::string* error) {
     }
     if (fd < 0) {
         // No unnamed temporaries here: a dot file, removed on SIGINT/SIGTERM/SIGHUP.
-        std::string temp = folder + "." + baseOf(target_) + ".tmp-XXXXXX";
+        std::string temp = temporaryPrefix(target_) + "XXXXXX";
         fd = ::mkstemp(&temp[0]);
         if (fd < 0) return fail(error, std::strerror(errno));
         tempPath_ = temp;
@@ -158,7 +157,7 @@ bool OutputFile::linkIntoPlace(std::string* error) {
     const std::string fdPath = "/proc/self/fd/" + std::to_string(::fileno(file_));
     InterruptsDeferred whole;
     for (int attempt = 0; attempt < 100; attempt++) {
-        const std::string name = folderOf(target_) + "." + baseOf(target_) + ".tmp-" + randomSuffix();
+        const std::string name = temporaryPrefix(target_) + randomSuffix();
         if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST) continue;
             return fail(error, std::strerror(errno));
@@ -180,9 +179,10 @@ bool OutputFile::commit(std::string* error) {
     bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
                (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
               fail(error, std::strerror(errno));
-    struct stat st;
+    std::error_code ec;
     // Checked again: the name may have become something else since open.
-    if (ok && !toStdout_ && ::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (ok && !toStdout_ && fs::symlink_status(target_, ec).type() != fs::file_type::regular &&
+        !ec) {
         ok = fail(error, "it is no longer a regular file");
     }
     if (ok && unnamed) ok = linkIntoPlace(error);
