@@ -1,6 +1,7 @@
 // julia-fractals-bench: times the CPU loop, the SIMD renderer and the GPU renderer on the viewer's
 // frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
-// window is involved.
+// window is involved. Its subcommands measure the machine (floors, refill) and say what a GPU run
+// depends on (gpu-info).
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "compare.h"
 #include "cpu_renderer.h"
+#include "floors.h"
 #include "geometry.h"
 #include "gpu_renderer.h"
 #include "image_io.h"
@@ -224,6 +226,36 @@ int timeRenderers(Run& run) {
     return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get());
 }
 
+std::string versionText(int v) { return fmt::format("{}.{}", v / 1000, v % 1000 / 10); }
+
+// The device, its compute capability, the CUDA versions of the driver and of the runtime linked
+// in, and which of the kernel's images the runtime picked. Exit 1, ending with the runtime's
+// reason, where no GPU is usable or the kernel cannot run on it.
+int printGpuInfo() {
+    GpuInfo info;
+    std::string why;
+    const bool ok = gpuInfo(&info, &why);
+    if (!gpuRendererBuilt()) {
+        say("no usable GPU: " + why);
+        return 1;
+    }
+    say(fmt::format("CUDA runtime {} (linked in), driver supports CUDA {}",
+                    versionText(info.runtimeVersion),
+                    info.driverVersion ? versionText(info.driverVersion) : "none"));
+    if (info.device) {
+        say(fmt::format("device: {}, compute capability {}.{}, {} multiprocessors, {} MiB",
+                        info.name, info.major, info.minor, info.multiprocessors, info.memoryMiB));
+    }
+    if (!ok) {
+        say((info.device ? "" : "no usable GPU: ") + why);
+        return 1;
+    }
+    say(fmt::format("kernel juliaColorGPU: sm_{} machine code, built from compute_{}, {} registers "
+                    "per thread",
+                    info.binaryVersion, info.ptxVersion, info.registers));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +269,12 @@ int main(int argc, char** argv) {
     if (o.version) {
         std::printf("julia-fractals-bench %s\n", JULIA_VERSION);
         return 0;
+    }
+    switch (o.command) {
+    case Command::Floors: return printFloors();
+    case Command::Refill: return printRefill(o.mx, o.my, o.frames);
+    case Command::GpuInfo: return printGpuInfo();
+    case Command::Run: break;
     }
     Run run(o);
     if (const int status = setUp(run)) return status;

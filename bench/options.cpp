@@ -1,136 +1,142 @@
 #include "options.h"
 
 #include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include "image_io.h"
 
 namespace {
 
-// Whole-string parses: a value with anything left over, leading blanks, or out of the type's range
-// is refused rather than silently truncated.
-bool parseInt(const std::string& s, long long lo, long long hi, int* out) {
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE || v < lo || v > hi) return false;
-    *out = static_cast<int>(v);
-    return true;
+// Checks a value's text and stores it; returns what is wrong with it, or nothing.
+using Setter = std::function<std::string(const std::string& value)>;
+
+// "--name VALUE" or "--name=VALUE", checked on each occurrence in order (so that a later one cannot
+// hide a bad earlier one); the last one counts.
+void addValue(CLI::App& app, const std::string& name, const Setter& set) {
+    app.add_option_function<std::string>("--" + name, [set](const std::string& value) {
+           const std::string why = set(value);
+           if (!why.empty()) throw CLI::ValidationError(why);
+       })->trigger_on_parse();
 }
 
+void addFlag(CLI::App& app, const std::string& names, bool* flag) {
+    app.add_flag(names, *flag)->disable_flag_override();  // "--verify=no" would mean true
+}
+
+// Decimal digits with an optional '-', within [lo, hi]: no blanks, no base prefixes.
+Setter wholeNumber(const std::string& opt, long long lo, long long hi, int* out) {
+    return [=](const std::string& v) -> std::string {
+        long long n = 0;
+        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+        if (v.empty() || end != v.data() + v.size() || ec == std::errc::invalid_argument) {
+            return fmt::format("option --{}: '{}' is not a whole number", opt, v);
+        }
+        if (ec == std::errc::result_out_of_range || n < lo || n > hi) {
+            return fmt::format("option --{}: {} is out of range ({} to {})", opt, v, lo, hi);
+        }
+        *out = static_cast<int>(n);
+        return "";
+    };
+}
+
+// A whole-string float: hexadecimal forms and subnormals are exact; a non-finite result (overflow,
+// "inf", "nan") is refused.
 bool parseFloat(const std::string& s, float* out) {
     if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
     char* end = nullptr;
     const float v = std::strtof(s.c_str(), &end);
-    // Underflow to a subnormal or zero still yields the nearest float, so only a non-finite
-    // result (overflow, "inf", "nan") is refused.
     if (*end != '\0' || !std::isfinite(v)) return false;
     *out = v;
     return true;
 }
 
-// An optional sign and digits: a whole number, whatever its size.
-bool isWholeNumber(const std::string& s) {
-    size_t k = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
-    if (k == s.size()) return false;
-    for (; k < s.size(); k++) {
-        if (!std::isdigit(static_cast<unsigned char>(s[k]))) return false;
-    }
-    return true;
-}
-
-// Each option's setter takes the option as written ("--frames") and the value, and returns what is
-// wrong with the value, or nothing.
-using Setter = std::string (*)(BenchOptions& o, const std::string& opt, const std::string& value);
-
-template <bool BenchOptions::*field>
-std::string flag(BenchOptions& o, const std::string&, const std::string&) {
-    o.*field = true;
-    return "";
-}
-
-template <int BenchOptions::*field, long long lo, long long hi>
-std::string wholeNumber(BenchOptions& o, const std::string& opt, const std::string& value) {
-    if (parseInt(value, lo, hi, &(o.*field))) return "";
-    if (!isWholeNumber(value)) return "option " + opt + ": '" + value + "' is not a whole number";
-    return "option " + opt + ": " + value + " is out of range (" + std::to_string(lo) + " to " +
-           std::to_string(hi) + ")";
-}
-
-template <std::string BenchOptions::*field>
-std::string fileName(BenchOptions& o, const std::string& opt, const std::string& value) {
-    o.*field = value;
-    return value.empty() ? "option " + opt + " needs a file name" : "";
-}
-
-std::string renderer(BenchOptions& o, const std::string&, const std::string& value) {
-    const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
-    for (int k = 0; k < 4; k++) {
-        if (value == names[k]) {
-            o.renderer = static_cast<Renderer>(k);
+Setter seed(BenchOptions& o) {
+    return [&o](const std::string& v) -> std::string {
+        const size_t comma = v.find(',');
+        if (comma != std::string::npos && v.find(',', comma + 1) == std::string::npos &&
+            parseFloat(v.substr(0, comma), &o.mx) && parseFloat(v.substr(comma + 1), &o.my)) {
             return "";
         }
-    }
-    return "option --renderer: unknown renderer '" + value + "' (cpu, simd, gpu or all)";
+        return fmt::format("option --seed: '{}' is not MX,MY (two finite numbers)", v);
+    };
 }
 
-std::string seed(BenchOptions& o, const std::string&, const std::string& value) {
-    const size_t comma = value.find(',');
-    if (comma != std::string::npos && value.find(',', comma + 1) == std::string::npos &&
-        parseFloat(value.substr(0, comma), &o.mx) && parseFloat(value.substr(comma + 1), &o.my)) {
-        return "";
-    }
-    return "option --seed: '" + value + "' is not MX,MY (two finite numbers)";
+Setter fileName(const std::string& opt, std::string* out) {
+    return [=](const std::string& v) {
+        *out = v;
+        return v.empty() ? fmt::format("option --{} needs a file name", opt) : "";
+    };
 }
 
-// Only stored: which targets exist depends on the CPU the run happens on.
-std::string simdTarget(BenchOptions& o, const std::string&, const std::string& value) {
-    o.simdTarget = value;
-    for (char& c : o.simdTarget) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return value.empty() ? "option --simd-target needs a target name" : "";
+Setter renderer(Renderer* out) {
+    return [out](const std::string& v) -> std::string {
+        const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
+        for (int k = 0; k < 4; k++) {
+            if (v == names[k]) {
+                *out = static_cast<Renderer>(k);
+                return "";
+            }
+        }
+        return fmt::format("option --renderer: unknown renderer '{}' (cpu, simd, gpu or all)", v);
+    };
 }
 
-const struct {
-    const char* name;
-    bool takesValue;
-    Setter set;
-} OPTIONS[] = {
-    {"help", false, flag<&BenchOptions::help>},
-    {"version", false, flag<&BenchOptions::version>},
-    {"verify", false, flag<&BenchOptions::verify>},
-    {"json", false, flag<&BenchOptions::json>},
-    {"renderer", true, renderer},
-    {"seed", true, seed},
+// Which targets exist depends on the CPU the run happens on: only stored here.
+Setter simdTarget(std::string* out) {
+    return [out](const std::string& v) {
+        *out = v;
+        return v.empty() ? "option --simd-target needs a target name" : "";
+    };
+}
+
+void addRunOptions(CLI::App& app, BenchOptions& o) {
+    addFlag(app, "--version", &o.version);
+    addFlag(app, "--verify", &o.verify);
+    addFlag(app, "--json", &o.json);
+    addValue(app, "renderer", renderer(&o.renderer));
+    addValue(app, "seed", seed(o));
     // Any int is a valid limit: zero and below give a frame without iterations.
-    {"precision", true, wholeNumber<&BenchOptions::precision, INT_MIN, INT_MAX>},
-    {"frames", true, wholeNumber<&BenchOptions::frames, 1, 1000000>},
-    {"warmup", true, wholeNumber<&BenchOptions::warmup, 0, 1000000>},
-    {"threads", true, wholeNumber<&BenchOptions::threads, 1, 1024>},
-    {"simd-target", true, simdTarget},
-    {"raw", true, fileName<&BenchOptions::rawPath>},
-    {"png", true, fileName<&BenchOptions::pngPath>},
-};
+    addValue(app, "precision", wholeNumber("precision", INT_MIN, INT_MAX, &o.precision));
+    addValue(app, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
+    addValue(app, "warmup", wholeNumber("warmup", 0, 1000000, &o.warmup));
+    addValue(app, "threads", wholeNumber("threads", 1, 1024, &o.threads));
+    addValue(app, "simd-target", simdTarget(&o.simdTarget));
+    addValue(app, "raw", fileName("raw", &o.rawPath));
+    addValue(app, "png", fileName("png", &o.pngPath));
+}
 
-// One "--name" or "--name=value" at args[k]; a value in the next word moves k past it. Abbreviated
-// names are refused: a later option could make an abbreviation mean another.
-std::string parseLong(BenchOptions& o, const std::vector<std::string>& args, size_t& k) {
-    const std::string& word = args[k];
-    const size_t eq = word.find('=');
-    const std::string name = word.substr(2, eq - 2), opt = "--" + name;
-    for (const auto& option : OPTIONS) {
-        if (name != option.name) continue;
-        const bool attached = eq != std::string::npos;
-        if (!option.takesValue && attached) return "option " + opt + " takes no value";
-        if (!option.takesValue) return option.set(o, opt, "");
-        if (attached) return option.set(o, opt, word.substr(eq + 1));
-        if (k + 1 == args.size()) return "option " + opt + " needs a value";
-        return option.set(o, opt, args[++k]);
+// The subcommands, each with -h; the run's options do not go with them.
+void addSubcommands(CLI::App& app, BenchOptions& o) {
+    const struct {
+        const char* name;
+        Command command;
+    } subcommands[] = {{"floors", Command::Floors},
+                       {"refill", Command::Refill},
+                       {"gpu-info", Command::GpuInfo}};
+    for (const auto& s : subcommands) {
+        CLI::App* sub = app.add_subcommand(s.name);
+        sub->set_help_flag();
+        addFlag(*sub, "-h,--help", &o.help);
+        const Command command = s.command;
+        sub->preparse_callback([&o, command](size_t) {
+            o.command = command;
+            if (command == Command::Refill) o.mx = -0.8f, o.my = 0.156f, o.frames = 7;
+        });
+        if (command == Command::Refill) {
+            addValue(*sub, "seed", seed(o));
+            addValue(*sub, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
+        }
+        for (CLI::Option* opt : app.get_options()) {
+            if (!opt->check_lname("help")) sub->excludes(opt);
+        }
     }
-    return "unknown option '" + opt + "'";
 }
 
 }  // namespace
@@ -138,26 +144,38 @@ std::string parseLong(BenchOptions& o, const std::vector<std::string>& args, siz
 ParseResult parseOptions(const std::vector<std::string>& args) {
     ParseResult result;
     BenchOptions& o = result.options;
-    std::string& error = result.error;
-    for (size_t k = 0; k < args.size() && error.empty(); k++) {
-        const std::string& word = args[k];
-        // The tool takes no plain arguments, so "-", "--" and any other word are refused.
-        if (word.size() < 2 || word[0] != '-' || word == "--") {
-            error = "unexpected argument '" + word + "'";
-        } else if (word[1] == '-') {
-            error = parseLong(o, args, k);
-        } else {
-            for (size_t c = 1; c < word.size() && error.empty(); c++) {  // "-h", also bundled
-                if (word[c] == 'h') o.help = true;
-                else error = std::string("unknown option '-") + word[c] + "'";
-            }
+    CLI::App app;
+    app.allow_extras();  // to name the first of them below
+    app.set_help_flag();
+    addFlag(app, "-h,--help", &o.help);
+    addRunOptions(app, o);
+    addSubcommands(app, o);
+    // CLI11 takes "--raw=" as "--raw" with its value in the next word, which may be an option.
+    for (const std::string& word : args) {
+        if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=') {
+            result.error = "option " + word.substr(0, word.size() - 1) + " needs a value after '='";
+            return result;
         }
     }
-    if (!error.empty()) return result;
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());  // as CLI11 takes them
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        result.error = e.what();
+        return result;
+    }
+    // Left over: the first one is named (CLI11's own message lists them backwards).
+    for (const std::string& word : app.remaining(true)) {
+        if (word == "--") continue;  // the end of the options, as ever
+        const bool option = word.size() > 1 && word[0] == '-';
+        result.error = fmt::format("{} '{}'", option ? "unknown option" : "unexpected argument",
+                                   word.substr(0, word.find('=')));
+        return result;
+    }
     if (o.rawPath == STDOUT_PATH && o.pngPath == STDOUT_PATH) {
-        error = "options --raw and --png cannot both write to standard output ('-')";
+        result.error = "options --raw and --png cannot both write to standard output ('-')";
     } else if (!o.rawPath.empty() && o.rawPath == o.pngPath) {
-        error = "options --raw and --png name the same file '" + o.rawPath + "'";
+        result.error = "options --raw and --png name the same file '" + o.rawPath + "'";
     }
     return result;
 }
@@ -166,6 +184,9 @@ std::string usageText() {
     return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY] [--precision N]\n"
            "                            [--frames N] [--warmup N] [--threads N] [--simd-target NAME]\n"
            "                            [--verify] [--raw FILE] [--png FILE] [--json]\n"
+           "       julia-fractals-bench floors\n"
+           "       julia-fractals-bench refill [--seed MX,MY] [--frames N]\n"
+           "       julia-fractals-bench gpu-info\n"
            "       julia-fractals-bench -h|--help|--version\n"
            "\n"
            "Times the renderers on the viewer's 1024x768 frame (scale 0.003): cpu, the plain\n"
@@ -191,6 +212,16 @@ std::string usageText() {
            "  -h, --help     this text;  --version  the version\n"
            "With --renderer all the files hold the CPU renderer's frame. While standard error is a\n"
            "terminal, a progress line shows on it.\n"
-           "Exit status: 0 done, 1 the renderers differ (--verify), 2 bad input, an unusable\n"
-           "--simd-target, or no usable GPU for --renderer gpu.\n";
+           "\n"
+           "floors    the floors under the renderers' time on this CPU, each beside the renderer's\n"
+           "          own figure: the scalar loop; per Highway target, a step's float arithmetic\n"
+           "          alone on independent vectors, fully unrolled, against the simd renderer on\n"
+           "          one thread at seed 0, limit 1000; writing the frame. About a minute.\n"
+           "refill    the simd renderer's two lane modes, tiles and refill, on one thread, per\n"
+           "          target and limit (default seed -0.8,0.156; median of 7 frames)\n"
+           "gpu-info  what a GPU run depends on: device, compute capability, the CUDA versions\n"
+           "          of driver and runtime, the kernel image the runtime picked\n"
+           "Exit status: 0 done, 1 the renderers differ (--verify), a floor no CPU can reach\n"
+           "(floors), or no usable GPU (gpu-info); 2 bad input, an unusable --simd-target, or no\n"
+           "usable GPU for --renderer gpu.\n";
 }
