@@ -29,6 +29,7 @@ TEST(Options, BothValueFormsIncludingValuesThatLookLikeOptions) {
         std::vector<std::string> args;
         float mx, my;
         int precision, frames, warmup;
+        Command command = Command::Run;
     };
     const Case cases[] = {
         {{"--seed", "-0.8,0.156"}, -0.8f, 0.156f, 10, 50, 3},
@@ -39,6 +40,10 @@ TEST(Options, BothValueFormsIncludingValuesThatLookLikeOptions) {
          1000000, 1000000},
         {{"--frames", "7", "--frames=9"}, 0, 0, 10, 9, 3},  // the last one counts
         {{"--frames", "010", "--"}, 0, 0, 10, 10, 3},      // decimal, not octal; "--" ends options
+        {{"floors"}, 0, 0, 10, 50, 3, Command::Floors},
+        {{"gpu-info"}, 0, 0, 10, 50, 3, Command::GpuInfo},
+        {{"refill"}, -0.8f, 0.156f, 10, 7, 3, Command::Refill},  // its own defaults
+        {{"refill", "--seed", "-0.5,0.25", "--frames=3"}, -0.5f, 0.25f, 10, 3, 3, Command::Refill},
     };
     for (const Case& c : cases) {
         const ParseResult r = parse(c.args);
@@ -48,6 +53,7 @@ TEST(Options, BothValueFormsIncludingValuesThatLookLikeOptions) {
         EXPECT_EQ(r.options.precision, c.precision) << c.args[0];
         EXPECT_EQ(r.options.frames, c.frames) << c.args[0];
         EXPECT_EQ(r.options.warmup, c.warmup) << c.args[0];
+        EXPECT_EQ(r.options.command, c.command) << c.args[0];
     }
 }
 
@@ -63,6 +69,8 @@ TEST(Options, RendererFlagsAndFiles) {
     EXPECT_TRUE(parse({"--help"}).options.help);
     EXPECT_TRUE(parse({"-h"}).options.help);
     EXPECT_TRUE(parse({"--version"}).options.version);
+    EXPECT_TRUE(parse({"floors", "-h"}).options.help);
+    EXPECT_TRUE(parse({"--help", "gpu-info"}).options.help);
 
     r = parse({"--renderer", "simd", "--threads", "1024", "--simd-target=AVX2", "--png", "-",
                "--raw", "f.raw"});
@@ -72,33 +80,6 @@ TEST(Options, RendererFlagsAndFiles) {
     EXPECT_EQ(r.options.simdTarget, "AVX2") << "as given: findSimdTarget takes any letter case";
     EXPECT_EQ(r.options.pngPath, "-");
     EXPECT_EQ(parse({"--threads=1"}).options.threads, 1);
-}
-
-TEST(Options, SubcommandsAndTheirOwnDefaults) {
-    struct Case {
-        std::vector<std::string> args;
-        Command command;
-        float mx, my;
-        int frames;
-        bool help;
-    };
-    const Case cases[] = {
-        {{"floors"}, Command::Floors, 0, 0, 50, false},
-        {{"gpu-info"}, Command::GpuInfo, 0, 0, 50, false},
-        {{"refill"}, Command::Refill, -0.8f, 0.156f, 7, false},
-        {{"refill", "--seed", "-0.5,0.25", "--frames=3"}, Command::Refill, -0.5f, 0.25f, 3, false},
-        {{"floors", "-h"}, Command::Floors, 0, 0, 50, true},
-        {{"--help", "gpu-info"}, Command::GpuInfo, 0, 0, 50, true},
-    };
-    for (const Case& c : cases) {
-        const ParseResult r = parse(c.args);
-        ASSERT_TRUE(r.ok()) << c.args[0] << ": " << r.error;
-        EXPECT_EQ(r.options.command, c.command) << c.args[0];
-        EXPECT_EQ(r.options.mx, c.mx) << c.args[0];
-        EXPECT_EQ(r.options.my, c.my) << c.args[0];
-        EXPECT_EQ(r.options.frames, c.frames) << c.args[0];
-        EXPECT_EQ(r.options.help, c.help) << c.args[0];
-    }
 }
 
 TEST(Options, RefusedWithOneLineNamingTheProblem) {
