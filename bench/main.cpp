@@ -139,22 +139,25 @@ int verify(Run& run) {
     return equal ? 0 : EXIT_DIFFERENT;
 }
 
+// The lines above the table, before anything slow: the iteration count costs as much as a frame.
+void sayTableHead(const Run& run) {
+    if (run.o.json) return;
+    say(runDescription(run.info));
+    if (run.o.renderer == Renderer::All || run.o.renderer == Renderer::Simd) {
+        say(fmt::format("simd: Highway target {} (this CPU runs {}), {} hardware threads",
+                        run.simd.name, fmt::join(simdTargets(), ", "),
+                        std::thread::hardware_concurrency()));
+    }
+    say(tableHeader());
+}
+
 // The timed frames of each renderer asked for, a line as each is done; then the image.
 int timeRenderers(Run& run) {
     const BenchOptions& o = run.o;
     const FrameParams& p = run.info.frame;
     const bool all = o.renderer == Renderer::All;
     run.progress.clear();
-    // Before anything slow: the iteration count costs as much as a frame.
-    if (!o.json) {
-        say(runDescription(run.info));
-        if (all || o.renderer == Renderer::Simd) {
-            say(fmt::format("simd: Highway target {} (this CPU runs {}), {} hardware threads",
-                            run.simd.name, fmt::join(simdTargets(), ", "),
-                            std::thread::hardware_concurrency()));
-        }
-        say(tableHeader());
-    }
+    sayTableHead(run);
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     run.progress.phase("counting iterations", &run.rows);
     const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);

@@ -68,10 +68,11 @@ Setter seed(BenchOptions& o) {
     };
 }
 
-Setter fileName(const std::string& opt, std::string* out) {
+// A name stored as given and refused only when empty: which targets exist depends on the CPU.
+Setter name(const std::string& opt, const char* what, std::string* out) {
     return [=](const std::string& v) {
         *out = v;
-        return v.empty() ? fmt::format("option --{} needs a file name", opt) : "";
+        return v.empty() ? fmt::format("option --{} needs {}", opt, what) : "";
     };
 }
 
@@ -88,14 +89,6 @@ Setter renderer(Renderer* out) {
     };
 }
 
-// Which targets exist depends on the CPU the run happens on: only stored here.
-Setter simdTarget(std::string* out) {
-    return [out](const std::string& v) {
-        *out = v;
-        return v.empty() ? "option --simd-target needs a target name" : "";
-    };
-}
-
 void addRunOptions(CLI::App& app, BenchOptions& o) {
     addFlag(app, "--version", &o.version);
     addFlag(app, "--verify", &o.verify);
@@ -107,9 +100,9 @@ void addRunOptions(CLI::App& app, BenchOptions& o) {
     addValue(app, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
     addValue(app, "warmup", wholeNumber("warmup", 0, 1000000, &o.warmup));
     addValue(app, "threads", wholeNumber("threads", 1, 1024, &o.threads));
-    addValue(app, "simd-target", simdTarget(&o.simdTarget));
-    addValue(app, "raw", fileName("raw", &o.rawPath));
-    addValue(app, "png", fileName("png", &o.pngPath));
+    addValue(app, "simd-target", name("simd-target", "a target name", &o.simdTarget));
+    addValue(app, "raw", name("raw", "a file name", &o.rawPath));
+    addValue(app, "png", name("png", "a file name", &o.pngPath));
 }
 
 // The subcommands, each with -h; the run's options do not go with them.
@@ -184,44 +177,27 @@ std::string usageText() {
     return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY] [--precision N]\n"
            "                            [--frames N] [--warmup N] [--threads N] [--simd-target NAME]\n"
            "                            [--verify] [--raw FILE] [--png FILE] [--json]\n"
-           "       julia-fractals-bench floors\n"
-           "       julia-fractals-bench refill [--seed MX,MY] [--frames N]\n"
-           "       julia-fractals-bench gpu-info\n"
+           "       julia-fractals-bench floors | refill [--seed MX,MY] [--frames N] | gpu-info\n"
            "       julia-fractals-bench -h|--help|--version\n"
            "\n"
-           "Times the renderers on the viewer's 1024x768 frame (scale 0.003): cpu, the plain\n"
-           "loop on one thread; simd, the same image on vector lanes and threads; gpu, the CUDA\n"
-           "kernel.\n"
-           "  --renderer R   cpu, simd, gpu or all (default all: cpu, simd on one thread, simd on\n"
-           "                 every thread, gpu)\n"
+           "Times the renderers on the viewer's 1024x768 frame (scale 0.003) and compares them.\n"
+           "  --renderer R   cpu (the plain loop, one thread), simd (vector lanes and threads),\n"
+           "                 gpu (CUDA) or all (default: cpu, simd on 1 and on every thread, gpu)\n"
            "  --seed MX,MY   the seed c = MX + MY i (default 0,0)\n"
            "  --precision N  the iteration limit (default 10)\n"
            "  --frames N     timed frames per renderer, 1 to 1000000 (default 50)\n"
            "  --warmup N     untimed frames before them, 0 to 1000000 (default 3)\n"
-           "  --threads N    threads of the simd renderer, 1 to 1024 (default: every hardware\n"
-           "                 thread, or OMP_NUM_THREADS where set, as in the viewer)\n"
-           "  --simd-target NAME  the Highway target of the simd renderer, any letter case\n"
-           "                 (default: the best this CPU runs; a refused name lists them)\n"
-           "  --verify       render one frame with every renderer this machine runs and compare\n"
-           "                 each with cpu bit for bit instead of timing; exit 1 when one differs\n"
+           "  --threads N    simd threads, 1 to 1024 (default: OMP_NUM_THREADS or every one)\n"
+           "  --simd-target NAME  the simd renderer's Highway target (default: the best)\n"
+           "  --verify       compare every renderer with cpu bit for bit instead of timing\n"
            "  --raw FILE     write the frame as raw float RGBA, row 0 (the bottom) first\n"
-           "  --png FILE     write the frame as an 8-bit RGB PNG, as the window shows it\n"
-           "                 FILE '-' is standard output (for one of the two; the results then\n"
-           "                 go to standard error); a symbolic link has its target replaced\n"
-           "  --json         one JSON object per line and renderer instead of the table\n"
-           "  -h, --help     this text;  --version  the version\n"
-           "With --renderer all the files hold the CPU renderer's frame. While standard error is a\n"
-           "terminal, a progress line shows on it.\n"
-           "\n"
-           "floors    the floors under the renderers' time on this CPU, each beside the renderer's\n"
-           "          own figure: the scalar loop; per Highway target, a step's float arithmetic\n"
-           "          alone on independent vectors, fully unrolled, against the simd renderer on\n"
-           "          one thread at seed 0, limit 1000; writing the frame. About a minute.\n"
-           "refill    the simd renderer's two lane modes, tiles and refill, on one thread, per\n"
-           "          target and limit (default seed -0.8,0.156; median of 7 frames)\n"
-           "gpu-info  what a GPU run depends on: device, compute capability, the CUDA versions\n"
-           "          of driver and runtime, the kernel image the runtime picked\n"
-           "Exit status: 0 done, 1 the renderers differ (--verify), a floor no CPU can reach\n"
-           "(floors), or no usable GPU (gpu-info); 2 bad input, an unusable --simd-target, or no\n"
-           "usable GPU for --renderer gpu.\n";
+           "  --png FILE     write the frame as the 8-bit RGB PNG the window shows ('-': standard\n"
+           "                 output, the results then going to standard error)\n"
+           "  --json         one JSON object per line instead of the table\n"
+           "Subcommands: floors, the floors under the renderers' time on this CPU beside the\n"
+           "renderers' own figures; refill, the simd renderer's tiles against refill per target\n"
+           "and limit (default seed -0.8,0.156, 7 frames); gpu-info, what a GPU run depends on.\n"
+           "Exit status: 0 done; 1 renderers differ (--verify), an impossible floor (floors) or no\n"
+           "usable GPU (gpu-info); 2 bad input, or no usable GPU for --renderer gpu.\n"
+           "See man julia-fractals-bench.\n";
 }
