@@ -161,8 +161,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     for (const std::string& word : app.remaining(true)) {
         if (word == "--") continue;  // the end of the options, as ever
         const bool option = word.size() > 1 && word[0] == '-';
-        result.error = fmt::format("{} '{}'", option ? "unknown option" : "unexpected argument",
-                                   word.substr(0, word.find('=')));
+        result.error = option ? fmt::format("unknown option '{}'", word.substr(0, word.find('=')))
+                              : fmt::format("unexpected argument '{}'", word);
         return result;
     }
     if (o.rawPath == STDOUT_PATH && o.pngPath == STDOUT_PATH) {
