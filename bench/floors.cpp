@@ -1,16 +1,9 @@
-// julia-fractals-bench floors: what no renderer on this CPU can beat, each beside the renderer.
-// - Scalar: the rule's loop on one point that never escapes (one dependent chain), against a chain
-//   of dependent float adds.
-// - Vector, per Highway target: a step's float arithmetic alone (3 multiplies and 5 adds or
-//   subtracts) on N independent vectors, fully unrolled, for several N up to more than the
-//   registers hold; the fastest is the floor. No escape test, count or store. Beside it the SIMD
-//   renderer on one thread at seed 0, limit 1000, where nearly every lane runs all its steps; the
-//   two alternate run by run, so that a machine whose speed drifts moves both alike.
-// - Memory: writing the frame with vector stores, ordinary and non-temporal, against the
-//   renderer's frame at limit 1.
-// Cycles come from the clock that a chain of dependent integer adds shows, where it is plausible.
-// Everything on one thread is timed on the process's CPU clock, so that time spent waiting for a
-// core on a busy machine counts nowhere.
+// julia-fractals-bench floors and refill: the machine measured rather than a frame. floors puts
+// each floor, what no renderer of the rule can beat on this CPU, beside the renderer: the rule's
+// loop on one point that never escapes; per Highway target, a step's float arithmetic alone on
+// independent vectors, fully unrolled, alternating with the SIMD renderer at seed 0, limit 1000;
+// writing the frame, against the renderer at limit 1. Work on one thread is timed on the process's
+// CPU clock, so that a busy machine's waits count nowhere.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
