@@ -16,8 +16,8 @@
 #include <fmt/format.h>
 #include <omp.h>
 
+#include "cpu_renderer.h"
 #include "floors.h"
-#include "iterations.h"
 #include "julia.h"
 #include "report.h"
 #include "simd_renderer.h"

@@ -19,7 +19,6 @@
 #include "geometry.h"
 #include "gpu_renderer.h"
 #include "image_io.h"
-#include "iterations.h"
 #include "options.h"
 #include "progress.h"
 #include "report.h"
@@ -97,13 +96,6 @@ int setUp(Run& run) {
         if (!run.device && !o.verify && o.renderer == Renderer::Gpu) {
             return run.refuse("no usable GPU: " + run.gpuSkipped);
         }
-    }
-    if (run.progress.enabled()) {
-        // For the estimate of the time left: a frame at a huge limit shows at once that it
-        // would take hours.
-        run.progress.phase("estimating the work");
-        const FrameParams& p = run.info.frame;
-        run.progress.setWork(estimateWork(p.mx, p.my, p.precision, p.scale));
     }
     return 0;
 }

@@ -19,7 +19,6 @@
 
 #include "bench_test_util.h"
 #include "gpu_renderer.h"
-#include "iterations.h"
 #include "simd_renderer.h"
 
 namespace {
