@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -62,27 +60,13 @@ bool resolveTarget(const std::string& path, std::string* target, std::string* er
     }
 }
 
-// "folder/.name.tmp-" for the target "folder/name".
-std::string temporaryPrefix(const std::string& target) {
-    const fs::path p = target;
-    return (p.parent_path() / ("." + p.filename().string() + ".tmp-")).string();
-}
-
-// Unnamed temporaries can be given a name only through /proc (without special privileges).
-bool procFdUsable() { return ::access("/proc/self/fd", X_OK) == 0; }
-
-std::string randomSuffix() {
-    static std::mt19937 rng{std::random_device{}()};
-    return fmt::format("{:08x}", rng());
-}
-
 }  // namespace
 
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() {
     if (file_) {
-        std::fclose(file_);  // an unnamed temporary vanishes with its last descriptor
+        std::fclose(file_);
         file_ = nullptr;
     }
     if (!tempPath_.empty()) {
@@ -124,25 +108,20 @@ bool OutputFile::open(const std::string& path, std::string* error) {
 }
 
 bool OutputFile::openTemporary(std::string* error) {
-    const std::string folder = fs::path(target_).parent_path().string();
+    const fs::path target = target_;
+    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX"))
+                           .string();
+    int fd;
+    {
+        InterruptsDeferred whole;  // a signal between the two would strand the file
+        fd = ::mkstemp(&temp[0]);
+        if (fd >= 0) tempSlot_ = registerTemporary(temp);
+    }
+    if (fd < 0) return fail(error, std::strerror(errno));
+    tempPath_ = temp;
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    // The mode an ordinary new file gets (the umask applies to O_TMPFILE as to O_CREAT).
-    int fd = procFdUsable() ? ::open(folder.empty() ? "." : folder.c_str(),
-                                     O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
-                            : (errno = EOPNOTSUPP, -1);
-    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return fail(error, std::strerror(errno));
-    }
-    if (fd < 0) {
-        // No unnamed temporaries here: a dot file, removed on SIGINT/SIGTERM/SIGHUP.
-        std::string temp = temporaryPrefix(target_) + "XXXXXX";
-        fd = ::mkstemp(&temp[0]);
-        if (fd < 0) return fail(error, std::strerror(errno));
-        tempPath_ = temp;
-        tempSlot_ = registerTemporary(temp);
-        ::fchmod(fd, 0666 & ~mask);  // mkstemp makes it private
-    }
+    ::fchmod(fd, 0666 & ~mask);  // the mode an ordinary new file gets: mkstemp makes it private
     file_ = ::fdopen(fd, "wb");
     if (file_) return true;
     fail(error, std::strerror(errno));
@@ -151,31 +130,11 @@ bool OutputFile::openTemporary(std::string* error) {
     return false;
 }
 
-// Gives the unnamed temporary a unique name beside the target and renames that over the target:
-// linkat cannot replace an existing name. Run whole, so no signal strands the linked name.
-bool OutputFile::linkIntoPlace(std::string* error) {
-    const std::string fdPath = "/proc/self/fd/" + std::to_string(::fileno(file_));
-    InterruptsDeferred whole;
-    for (int attempt = 0; attempt < 100; attempt++) {
-        const std::string name = temporaryPrefix(target_) + randomSuffix();
-        if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST) continue;
-            return fail(error, std::strerror(errno));
-        }
-        if (::rename(name.c_str(), target_.c_str()) == 0) return true;
-        fail(error, std::strerror(errno));
-        ::unlink(name.c_str());
-        return false;
-    }
-    return fail(error, "no free temporary name");
-}
-
 bool OutputFile::commit(std::string* error) {
     if (!file_) {
         *error = "cannot write '" + path_ + "': not open";
         return false;
     }
-    const bool unnamed = !toStdout_ && tempPath_.empty();
     bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
                (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
               fail(error, std::strerror(errno));
@@ -185,19 +144,15 @@ bool OutputFile::commit(std::string* error) {
         !ec) {
         ok = fail(error, "it is no longer a regular file");
     }
-    if (ok && unnamed) ok = linkIntoPlace(error);
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (ok && closed != 0) ok = fail(error, std::strerror(errno));
-    if (ok && !tempPath_.empty()) {
-        InterruptsDeferred whole;  // renamed and forgotten together
-        if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-            ok = fail(error, std::strerror(errno));
-        } else {
-            tempPath_.clear();
-            unregisterTemporary(tempSlot_);
-            tempSlot_ = -1;
-        }
+    // Once renamed, the temporary's name is gone, so a signal before it is forgotten removes
+    // nothing.
+    if (ok && !toStdout_ && ::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+        ok = fail(error, std::strerror(errno));
+    } else if (ok) {
+        tempPath_.clear();
     }
     discard();
     return ok;
