@@ -5,7 +5,6 @@
 // writing the frame, against the renderer at limit 1. Work on one thread is timed on the process's
 // CPU clock, so that a busy machine's waits count nowhere.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -129,13 +128,12 @@ HWY_INLINE void WriteShare(float* out, int64_t lo, int64_t hi, const float* patt
 }
 
 // Writes the frame (0.5, 0.5, 1, 1) per pixel on `threads` threads, each a contiguous share,
-// with ordinary or non-temporal stores; seconds.
-HWY_NOINLINE double WriteSeconds(float4* pixels, int threads, bool stream) {
+// with ordinary or non-temporal stores.
+HWY_NOINLINE void WriteFrame(float4* pixels, int threads, bool stream) {
     const int64_t lanes = static_cast<int64_t>(hn::Lanes(DF()));
     auto pattern = hwy::AllocateAligned<float>(lanes);
     for (int64_t l = 0; l < lanes; l++) pattern[l] = (l % 4) < 2 ? 0.5f : 1.0f;
     const int64_t floats = 4 * static_cast<int64_t>(PIXEL_COUNT);
-    const auto t0 = std::chrono::steady_clock::now();
 #pragma omp parallel num_threads(threads)
     {
         const int64_t n = omp_get_num_threads(), t = omp_get_thread_num();
@@ -143,7 +141,6 @@ HWY_NOINLINE double WriteSeconds(float4* pixels, int threads, bool stream) {
                    floats * (t + 1) / n / lanes * lanes, pattern.get(), stream);
     }
     if (stream) hwy::FlushStream();  // weakly ordered: done before the clock is read
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 }  // namespace HWY_NAMESPACE
@@ -153,11 +150,9 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace floors {
 HWY_EXPORT(FloorNs);
-HWY_EXPORT(WriteSeconds);
+HWY_EXPORT(WriteFrame);
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Read at run time, so the compiler can neither fold the loops nor shorten them.
 volatile float startX = 0.0f, startY = 0.0f;
@@ -249,13 +244,11 @@ double nsPerRuleIteration(int n) {
     return ns;
 }
 
-// Seconds of a frame, CPU or wall seconds (as the memory floor is timed, on several threads).
-double frameSeconds(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
-                    bool cpu) {
-    const Clock::time_point wall = Clock::now();
+// CPU seconds of a frame on one thread.
+double frameSeconds(const SimdTarget& target, float4* pixels, const FrameParams& p) {
     const double t0 = cpuSeconds();
-    renderJuliaSIMD(target, pixels, p, threads);
-    return cpu ? cpuSeconds() - t0 : std::chrono::duration<double>(Clock::now() - wall).count();
+    renderJuliaSIMD(target, pixels, p, 1);
+    return cpuSeconds() - t0;
 }
 
 // False, having said why, for a figure below what any CPU reaches.
@@ -311,11 +304,11 @@ bool vectorFloor(float4* pixels, double ghz) {
         const int choice = fastestChoice(target.tableIndex);
         std::vector<double> floors, renders, ratios;
         int vectors = 0;
-        frameSeconds(target, pixels, frame, 1, true);  // warm-up
+        frameSeconds(target, pixels, frame);  // warm-up
         for (int rep = 0; rep < REPS; rep++) {
             const double f = HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex](
                 seedX, seedY, FLOOR_LANE_ITERATIONS, choice, &vectors);
-            const double r = frameSeconds(target, pixels, frame, 1, true) * 1e9 / frameIters;
+            const double r = frameSeconds(target, pixels, frame) * 1e9 / frameIters;
             floors.push_back(f);
             renders.push_back(r);
             ratios.push_back(r / f);
@@ -331,22 +324,11 @@ bool vectorFloor(float4* pixels, double ghz) {
     return true;
 }
 
-// The median seconds of `frames` runs of `write` after three untimed ones.
-template <class Write>
-double medianSeconds(int frames, Write write) {
-    std::vector<double> s;
-    for (int k = -3; k < frames; k++) {
-        const double seconds = write();
-        if (k >= 0) s.push_back(seconds);
-    }
-    return summarize(s).median;
-}
-
 // The frame written with the best target's stores against the renderer at limit 1, in GB/s.
 void memoryFloor(float4* pixels) {
     SimdTarget best;
     findSimdTarget("", &best);
-    const auto write = HWY_DISPATCH_TABLE(WriteSeconds)[best.tableIndex];
+    const auto write = HWY_DISPATCH_TABLE(WriteFrame)[best.tableIndex];
     const FrameParams frame{0.0f, 0.0f, 1, VIEW_SCALE};
     const int every = simdThreads(0);
     constexpr int FRAMES = 101;
@@ -358,13 +340,15 @@ void memoryFloor(float4* pixels) {
     for (int threads : {1, every}) {
         // Each series in a run of its own: the floor's threads keep their shares of the frame in
         // their caches from one frame to the next, which the renderer's rows would spoil.
-        const double stores = medianSeconds(FRAMES, [&] { return write(pixels, threads, false); });
-        const double nt = medianSeconds(FRAMES, [&] { return write(pixels, threads, true); });
-        const double render =
-            medianSeconds(FRAMES, [&] { return frameSeconds(best, pixels, frame, threads, false); });
-        const double gb = BUFFER_SIZE / 1e9;
-        fmt::print("{:<7} {:>9.1f} {:>12.1f} {:>9.1f} {:>13.0f}%\n", threads, gb / stores,
-                   gb / nt, gb / render, 100 * std::min(stores, nt) / render);
+        auto ms = [&](const std::function<void()>& f) {
+            return summarize(timeFrames(f, 3, FRAMES)).median;
+        };
+        const double stores = ms([&] { write(pixels, threads, false); });
+        const double nt = ms([&] { write(pixels, threads, true); });
+        const double render = ms([&] { renderJuliaSIMD(best, pixels, frame, threads); });
+        const double mb = BUFFER_SIZE / 1e6;  // per millisecond: GB/s
+        fmt::print("{:<7} {:>9.1f} {:>12.1f} {:>9.1f} {:>13.0f}%\n", threads, mb / stores,
+                   mb / nt, mb / render, 100 * std::min(stores, nt) / render);
         if (threads == every) break;  // one hardware thread: the two rows are one
     }
     if (pixels[readBack % PIXEL_COUNT].z != 1.0f) fmt::print("the frame was not written\n");
