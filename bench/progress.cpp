@@ -62,7 +62,7 @@ void Progress::draw() {
     std::string line = text_;
     if (elapsed >= DETAIL_AFTER_S) {
         if (rows_) line += fmt::format(": rows {}/{}", rows_->load(), HEIGHT);
-        line += fmt::format(" ({:.0f} s)", elapsed);
+        line += fmt::format(" ({:.1f} s)", elapsed);
     }
     // One screen line, or the erase would leave the wrapped part behind.
     winsize ws;
