@@ -1,12 +1,10 @@
 #include "image_io.h"
 
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstring>
-#include <random>
+#include <filesystem>
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -17,24 +15,20 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int MAX_LINKS = 40;  // as the kernel allows in one path lookup
 
-// "dir/" for "dir/name", "" for a bare name.
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string baseOf(const std::string& path) { return path.substr(folderOf(path).size()); }
-
-// Why a file of this type may not be replaced; empty for a regular file.
-std::string notRegular(mode_t mode) {
-    if (S_ISREG(mode)) return "";
-    if (S_ISDIR(mode)) return "it is a folder";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-    if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
-    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-    return "it is not a regular file";
+// Why a file of this type, not a regular one, may not be replaced.
+std::string notRegular(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::directory: return "it is a folder";
+    case fs::file_type::character:
+    case fs::file_type::block: return "it is a device, not a regular file";
+    case fs::file_type::fifo: return "it is a FIFO, not a regular file";
+    case fs::file_type::socket: return "it is a socket, not a regular file";
+    default: return "it is not a regular file";
+    }
 }
 
 std::string refusal(const std::string& path, const std::string& target, const std::string& why) {
@@ -43,39 +37,27 @@ std::string refusal(const std::string& path, const std::string& target, const st
 }
 
 // The name that writing `path` replaces: `path` itself, or where its chain of symbolic links ends.
-// A name that does not exist yet (a new file, or a dangling link's target) is fine; an existing
-// file that is not a regular one is refused.
+// A name that does not exist yet (a new file, or a dangling link's target) is fine: whether its
+// folder exists shows when the temporary is made there. Any other file but a regular one is
+// refused.
 bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
-    std::string& p = *target = path;
-    auto fail = [&](const std::string& why) {
-        *error = refusal(path, p, why);
-        return false;
+    fs::path p = path;
+    auto end = [&](const std::string& why) {
+        *target = p.string();
+        if (!why.empty()) *error = refusal(path, *target, why);
+        return why.empty();
     };
-    for (int links = 0; links <= MAX_LINKS; links++) {
-        struct stat st;
-        // A name that does not exist is fine: whether its folder does shows when the temporary
-        // is made there.
-        if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT || fail(std::strerror(errno));
-        if (!S_ISLNK(st.st_mode)) {
-            const std::string why = notRegular(st.st_mode);
-            return why.empty() || fail(why);
-        }
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(p.c_str(), &link[0], link.size());
-        if (n < 0) return fail(std::strerror(errno));
-        if (static_cast<size_t>(n) == link.size()) return fail("link too long");
-        link.resize(n);
-        p = link[0] == '/' ? link : folderOf(p) + link;  // relative to the link's own folder
+    for (int links = 0;; links++) {
+        std::error_code ec;
+        const fs::file_type type = fs::symlink_status(p, ec).type();
+        if (type == fs::file_type::not_found || type == fs::file_type::regular) return end("");
+        if (ec) return end(ec.message());
+        if (type != fs::file_type::symlink) return end(notRegular(type));
+        if (links == MAX_LINKS) return end("too many levels of symbolic links");
+        const fs::path link = fs::read_symlink(p, ec);
+        if (ec) return end(ec.message());
+        p = p.parent_path() / link;  // relative to the link's own folder; an absolute one replaces
     }
-    return fail("too many levels of symbolic links");
-}
-
-// Unnamed temporaries can be given a name only through /proc (without special privileges).
-bool procFdUsable() { return ::access("/proc/self/fd", X_OK) == 0; }
-
-std::string randomSuffix() {
-    static std::mt19937 rng{std::random_device{}()};
-    return fmt::format("{:08x}", rng());
 }
 
 }  // namespace
@@ -84,7 +66,7 @@ OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() {
     if (file_) {
-        std::fclose(file_);  // an unnamed temporary vanishes with its last descriptor
+        std::fclose(file_);
         file_ = nullptr;
     }
     if (!tempPath_.empty()) {
@@ -121,29 +103,25 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         return true;
     }
     if (!resolveTarget(path, &target_, error)) return false;
-    return baseOf(target_).empty() ? fail(error, "it names a folder") : openTemporary(error);
+    if (!fs::path(target_).has_filename()) return fail(error, "it names a folder");
+    return openTemporary(error);
 }
 
 bool OutputFile::openTemporary(std::string* error) {
-    const std::string folder = folderOf(target_);
+    const fs::path target = target_;
+    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX"))
+                           .string();
+    int fd;
+    {
+        InterruptsDeferred whole;  // a signal between the two would strand the file
+        fd = ::mkstemp(&temp[0]);
+        if (fd >= 0) tempSlot_ = registerTemporary(temp);
+    }
+    if (fd < 0) return fail(error, std::strerror(errno));
+    tempPath_ = temp;
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    // The mode an ordinary new file gets (the umask applies to O_TMPFILE as to O_CREAT).
-    int fd = procFdUsable() ? ::open(folder.empty() ? "." : folder.c_str(),
-                                     O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
-                            : (errno = EOPNOTSUPP, -1);
-    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return fail(error, std::strerror(errno));
-    }
-    if (fd < 0) {
-        // No unnamed temporaries here: a dot file, removed on SIGINT/SIGTERM/SIGHUP.
-        std::string temp = folder + "." + baseOf(target_) + ".tmp-XXXXXX";
-        fd = ::mkstemp(&temp[0]);
-        if (fd < 0) return fail(error, std::strerror(errno));
-        tempPath_ = temp;
-        tempSlot_ = registerTemporary(temp);
-        ::fchmod(fd, 0666 & ~mask);  // mkstemp makes it private
-    }
+    ::fchmod(fd, 0666 & ~mask);  // the mode an ordinary new file gets: mkstemp makes it private
     file_ = ::fdopen(fd, "wb");
     if (file_) return true;
     fail(error, std::strerror(errno));
@@ -152,52 +130,29 @@ bool OutputFile::openTemporary(std::string* error) {
     return false;
 }
 
-// Gives the unnamed temporary a unique name beside the target and renames that over the target:
-// linkat cannot replace an existing name. Run whole, so no signal strands the linked name.
-bool OutputFile::linkIntoPlace(std::string* error) {
-    const std::string fdPath = "/proc/self/fd/" + std::to_string(::fileno(file_));
-    InterruptsDeferred whole;
-    for (int attempt = 0; attempt < 100; attempt++) {
-        const std::string name = folderOf(target_) + "." + baseOf(target_) + ".tmp-" + randomSuffix();
-        if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST) continue;
-            return fail(error, std::strerror(errno));
-        }
-        if (::rename(name.c_str(), target_.c_str()) == 0) return true;
-        fail(error, std::strerror(errno));
-        ::unlink(name.c_str());
-        return false;
-    }
-    return fail(error, "no free temporary name");
-}
-
 bool OutputFile::commit(std::string* error) {
     if (!file_) {
         *error = "cannot write '" + path_ + "': not open";
         return false;
     }
-    const bool unnamed = !toStdout_ && tempPath_.empty();
     bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
                (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
               fail(error, std::strerror(errno));
-    struct stat st;
+    std::error_code ec;
     // Checked again: the name may have become something else since open.
-    if (ok && !toStdout_ && ::lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (ok && !toStdout_ && fs::symlink_status(target_, ec).type() != fs::file_type::regular &&
+        !ec) {
         ok = fail(error, "it is no longer a regular file");
     }
-    if (ok && unnamed) ok = linkIntoPlace(error);
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (ok && closed != 0) ok = fail(error, std::strerror(errno));
-    if (ok && !tempPath_.empty()) {
-        InterruptsDeferred whole;  // renamed and forgotten together
-        if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-            ok = fail(error, std::strerror(errno));
-        } else {
-            tempPath_.clear();
-            unregisterTemporary(tempSlot_);
-            tempSlot_ = -1;
-        }
+    // Once renamed, the temporary's name is gone, so a signal before it is forgotten removes
+    // nothing.
+    if (ok && !toStdout_ && ::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+        ok = fail(error, std::strerror(errno));
+    } else if (ok) {
+        tempPath_.clear();
     }
     discard();
     return ok;

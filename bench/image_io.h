@@ -13,12 +13,11 @@
 constexpr const char* STDOUT_PATH = "-";
 
 // An output of the tool. A regular file or a new name is written to a temporary in the same folder
-// and renamed over the name on commit, so a failed or interrupted run never leaves a partial file
-// under the name (and never touches a file already there). The temporary is unnamed (O_TMPFILE)
-// where the file system allows, so even SIGKILL leaves nothing behind; elsewhere it is a dot file
-// that SIGINT, SIGTERM and SIGHUP remove. A symbolic link is followed to the end of its chain and
-// its target replaced; the link stays. Anything else that exists (folder, device, FIFO, socket) is
-// refused at open, untouched. The name "-" writes to standard output when committed.
+// (a dot file, removed on SIGINT, SIGTERM and SIGHUP) and renamed over the name on commit, so a
+// failed or interrupted run never leaves a partial file under the name (and never touches a file
+// already there). A symbolic link is followed to the end of its chain and its target replaced; the
+// link stays. Anything else that exists (folder, device, FIFO, socket) is refused at open,
+// untouched. The name "-" writes to standard output when committed.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -42,12 +41,11 @@ private:
     bool openTemporary(std::string* error);
     // Sets *error to why the file cannot be written, and returns false.
     bool fail(std::string* error, const std::string& why) const;
-    bool linkIntoPlace(std::string* error);
 
     std::string path_;
     std::string target_;
-    std::string tempPath_;  // the named temporary, when the file system has no unnamed ones
-    int tempSlot_ = -1;     // its registration for removal on SIGINT/SIGTERM/SIGHUP
+    std::string tempPath_;
+    int tempSlot_ = -1;  // its registration for removal on SIGINT/SIGTERM/SIGHUP
     bool toStdout_ = false;
     std::FILE* file_ = nullptr;
 };

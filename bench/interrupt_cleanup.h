@@ -15,7 +15,7 @@ void unregisterTemporary(int slot);
 void setProgressLineShown(bool shown);
 
 // Defers SIGINT, SIGTERM and SIGHUP for its lifetime, whichever thread they reach, so that a step
-// that must not be cut in two (link, rename, forget the temporary) runs whole; a signal that came
+// that must not be cut in two (create the temporary, register it) runs whole; a signal that came
 // meanwhile takes effect at the end. Not nested.
 class InterruptsDeferred {
 public:

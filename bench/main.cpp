@@ -1,6 +1,7 @@
 // julia-fractals-bench: times the CPU loop, the SIMD renderer and the GPU renderer on the viewer's
 // frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
-// window is involved.
+// window is involved. Its subcommands measure the machine (floors, refill) and say what a GPU run
+// depends on (gpu-info).
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -14,10 +15,10 @@
 
 #include "compare.h"
 #include "cpu_renderer.h"
+#include "floors.h"
 #include "geometry.h"
 #include "gpu_renderer.h"
 #include "image_io.h"
-#include "iterations.h"
 #include "options.h"
 #include "progress.h"
 #include "report.h"
@@ -96,13 +97,6 @@ int setUp(Run& run) {
             return run.refuse("no usable GPU: " + run.gpuSkipped);
         }
     }
-    if (run.progress.enabled()) {
-        // For the estimate of the time left: a frame at a huge limit shows at once that it
-        // would take hours.
-        run.progress.phase("estimating the work");
-        const FrameParams& p = run.info.frame;
-        run.progress.setWork(estimateWork(p.mx, p.my, p.precision, p.scale));
-    }
     return 0;
 }
 
@@ -137,22 +131,25 @@ int verify(Run& run) {
     return equal ? 0 : EXIT_DIFFERENT;
 }
 
+// The lines above the table, before anything slow: the iteration count costs as much as a frame.
+void sayTableHead(const Run& run) {
+    if (run.o.json) return;
+    say(runDescription(run.info));
+    if (run.o.renderer == Renderer::All || run.o.renderer == Renderer::Simd) {
+        say(fmt::format("simd: Highway target {} (this CPU runs {}), {} hardware threads",
+                        run.simd.name, fmt::join(simdTargets(), ", "),
+                        std::thread::hardware_concurrency()));
+    }
+    say(tableHeader());
+}
+
 // The timed frames of each renderer asked for, a line as each is done; then the image.
 int timeRenderers(Run& run) {
     const BenchOptions& o = run.o;
     const FrameParams& p = run.info.frame;
     const bool all = o.renderer == Renderer::All;
     run.progress.clear();
-    // Before anything slow: the iteration count costs as much as a frame.
-    if (!o.json) {
-        say(runDescription(run.info));
-        if (all || o.renderer == Renderer::Simd) {
-            say(fmt::format("simd: Highway target {} (this CPU runs {}), {} hardware threads",
-                            run.simd.name, fmt::join(simdTargets(), ", "),
-                            std::thread::hardware_concurrency()));
-        }
-        say(tableHeader());
-    }
+    sayTableHead(run);
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     run.progress.phase("counting iterations", &run.rows);
     const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
@@ -224,6 +221,36 @@ int timeRenderers(Run& run) {
     return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get());
 }
 
+std::string versionText(int v) { return fmt::format("{}.{}", v / 1000, v % 1000 / 10); }
+
+// The device, its compute capability, the CUDA versions of the driver and of the runtime linked
+// in, and which of the kernel's images the runtime picked. Exit 1, ending with the runtime's
+// reason, where no GPU is usable or the kernel cannot run on it.
+int printGpuInfo() {
+    GpuInfo info;
+    std::string why;
+    const bool ok = gpuInfo(&info, &why);
+    if (!gpuRendererBuilt()) {
+        say("no usable GPU: " + why);
+        return 1;
+    }
+    say(fmt::format("CUDA runtime {} (linked in), driver supports CUDA {}",
+                    versionText(info.runtimeVersion),
+                    info.driverVersion ? versionText(info.driverVersion) : "none"));
+    if (info.device) {
+        say(fmt::format("device: {}, compute capability {}.{}, {} multiprocessors, {} MiB",
+                        info.name, info.major, info.minor, info.multiprocessors, info.memoryMiB));
+    }
+    if (!ok) {
+        say((info.device ? "" : "no usable GPU: ") + why);
+        return 1;
+    }
+    say(fmt::format("kernel juliaColorGPU: sm_{} machine code, built from compute_{}, {} registers "
+                    "per thread",
+                    info.binaryVersion, info.ptxVersion, info.registers));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +264,12 @@ int main(int argc, char** argv) {
     if (o.version) {
         std::printf("julia-fractals-bench %s\n", JULIA_VERSION);
         return 0;
+    }
+    switch (o.command) {
+    case Command::Floors: return printFloors();
+    case Command::Refill: return printRefill(o.mx, o.my, o.frames);
+    case Command::GpuInfo: return printGpuInfo();
+    case Command::Run: break;
     }
     Run run(o);
     if (const int status = setUp(run)) return status;

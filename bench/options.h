@@ -1,5 +1,5 @@
-// The command line of julia-fractals-bench, parsed by a pure function: no output, no exit, so every
-// accepted and refused form can be checked directly.
+// The command line of julia-fractals-bench and its subcommands, parsed by a pure function: no
+// output, no exit, so every accepted and refused form can be checked directly.
 #pragma once
 
 #include <string>
@@ -7,15 +7,19 @@
 
 enum class Renderer { Cpu, Simd, Gpu, All };
 
+// The timed run (and --verify), or one of the subcommands.
+enum class Command { Run, Floors, Refill, GpuInfo };
+
 struct BenchOptions {
+    Command command = Command::Run;
     Renderer renderer = Renderer::All;
-    float mx = 0.0f;
+    float mx = 0.0f;  // refill: -0.8, 0.156
     float my = 0.0f;
     int precision = 10;
-    int frames = 50;
+    int frames = 50;  // refill: 7
     int warmup = 3;
     int threads = 0;         // for the SIMD renderer; 0: every hardware thread
-    std::string simdTarget;  // lower case; empty: the best target this CPU supports
+    std::string simdTarget;  // as given; empty: the best target this CPU supports
     bool verify = false;
     bool json = false;
     bool help = false;
@@ -31,11 +35,10 @@ struct ParseResult {
     bool ok() const { return error.empty(); }
 };
 
-// `args` are the arguments after the program name. Each long option takes "--opt VALUE" or
-// "--opt=VALUE"; in the first form the next argument is the value even when it begins with '-'
-// (a negative seed). Option names must be spelled out in full. A repeated option keeps its last
-// value.
+// `args` are the arguments after the program name. A value goes in the next word, even one that
+// begins with '-' (a negative seed), or after '='. Names are spelled out in full; a repeated option
+// keeps its last value.
 ParseResult parseOptions(const std::vector<std::string>& args);
 
-// The --help text.
+// The --help text, of the run and of every subcommand.
 std::string usageText();

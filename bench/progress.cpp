@@ -12,27 +12,9 @@
 namespace {
 
 constexpr auto REDRAW = std::chrono::milliseconds(200);
-constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no rows or estimate
+constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no rows or time
 
 }  // namespace
-
-std::string formatDuration(double s) {
-    if (s < 10) return fmt::format("{:.1f} s", s);
-    if (s < 60) return fmt::format("{:.0f} s", s);
-    if (s < 3600) return fmt::format("{} min {} s", int(s / 60), int(s) % 60);
-    if (s < 86400 * 2) return fmt::format("{} h {} min", int(s / 3600), int(s / 60) % 60);
-    return fmt::format("{:.0f} days", s / 86400);
-}
-
-std::string rowsAndTimeLeft(int rowsDone, double elapsed, const WorkEstimate& work) {
-    const int r = std::min(std::max(rowsDone, 0), HEIGHT);
-    std::string line = fmt::format("rows {}/{}", r, HEIGHT);
-    if (work.before.size() != HEIGHT + 1u || work.total() <= 0) return line;
-    const double done = work.before[r], left = work.total() - done;
-    const double perStep = done >= work.total() / 20 ? elapsed / done : work.secondsPerStep;
-    if (perStep > 0) line += ", about " + formatDuration(left * perStep) + " left";
-    return line;
-}
 
 Progress::Progress(bool enabled) : enabled_(enabled) {
     if (enabled_) thread_ = std::thread(&Progress::run, this);
@@ -47,11 +29,6 @@ Progress::~Progress() {
     }
     wake_.notify_one();
     thread_.join();
-}
-
-void Progress::setWork(WorkEstimate work) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    work_ = std::move(work);
 }
 
 void Progress::phase(const std::string& text, std::atomic<int>* rows) {
@@ -84,8 +61,8 @@ void Progress::draw() {
     const double elapsed = std::chrono::duration<double>(Clock::now() - started_).count();
     std::string line = text_;
     if (elapsed >= DETAIL_AFTER_S) {
-        line += rows_ ? ": " + rowsAndTimeLeft(rows_->load(), elapsed, work_) : "";
-        line += " (" + formatDuration(elapsed) + ")";
+        if (rows_) line += fmt::format(": rows {}/{}", rows_->load(), HEIGHT);
+        line += fmt::format(" ({:.1f} s)", elapsed);
     }
     // One screen line, or the erase would leave the wrapped part behind.
     winsize ws;

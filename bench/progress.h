@@ -1,6 +1,6 @@
 // The progress line on standard error while the bench works: the phase, and for a long pass over
-// the frame the rows done and an estimate of the time left. Only when standard error is a
-// terminal; never anything on standard output.
+// the frame the rows done and the seconds spent. Only when standard error is a terminal; never
+// anything on standard output.
 #pragma once
 
 #include <atomic>
@@ -9,8 +9,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-#include "iterations.h"
 
 class Progress {
 public:
@@ -21,8 +19,6 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     bool enabled() const { return enabled_; }
-    // The frame's work, row by row, for the estimate of the time left.
-    void setWork(WorkEstimate work);
     // Starts a phase. `rows`, when given, counts the rows of the frame done so far; it is reset to
     // 0 here and must outlive the phase.
     void phase(const std::string& text, std::atomic<int>* rows = nullptr);
@@ -43,14 +39,5 @@ private:
     std::string text_;
     std::atomic<int>* rows_ = nullptr;
     Clock::time_point started_;
-    WorkEstimate work_;
     std::thread thread_;
 };
-
-// "0.4 s", "42 s", "3 min 20 s", "5 h 12 min", "28 days"
-std::string formatDuration(double seconds);
-
-// The line for a pass that has run `elapsed` seconds and finished `rowsDone` rows of a frame whose
-// work is estimated as `work`: "rows 51/768, about 28 days left". The rate is the pass's own once
-// it has done a twentieth of the work, and the sample's until then.
-std::string rowsAndTimeLeft(int rowsDone, double elapsed, const WorkEstimate& work);

@@ -144,27 +144,23 @@ std::string skippedLine(const char* renderer, const std::string& reason, bool js
 
 std::string verifyReport(const FrameParams& frame, const char* renderer, const std::string& target,
                          int threads, const FrameComparison& cmp, bool json) {
+    const char* pixel = json ? "{{\"row\":{},\"column\":{},\"cpu\":\"{}\",\"{}\":\"{}\"}}"
+                             : "\n  row {}, column {}: cpu {}, {} {}";
+    std::vector<std::string> first;
+    for (const PixelDifference& d : cmp.listed) {
+        first.push_back(fmt::format(fmt::runtime(pixel), d.row, d.column, pixelHex(d.first),
+                                    renderer, pixelHex(d.second)));
+    }
     if (json) {
-        std::vector<std::string> first;
-        for (const PixelDifference& d : cmp.listed) {
-            first.push_back(fmt::format("{{\"row\":{},\"column\":{},\"cpu\":\"{}\",\"{}\":\"{}\"}}",
-                                        d.row, d.column, pixelHex(d.first), renderer,
-                                        pixelHex(d.second)));
-        }
         const std::string simd =
             target.empty() ? "" : fmt::format("\"target\":\"{}\",\"threads\":{},", target, threads);
-        return fmt::format(
-            "{{\"verify\":true,\"renderer\":\"{}\",{}{},\"pixels\":{},\"differing\":{},"
-            "\"first\":[{}]}}",
-            renderer, simd, frameJson(frame), PIXEL_COUNT, cmp.differing, fmt::join(first, ","));
+        return fmt::format("{{\"verify\":true,\"renderer\":\"{}\",{}{},\"pixels\":{},"
+                           "\"differing\":{},\"first\":[{}]}}",
+                           renderer, simd, frameJson(frame), PIXEL_COUNT, cmp.differing,
+                           fmt::join(first, ","));
     }
     const std::string simd =
         target.empty() ? "" : fmt::format(" ({}, {})", target, threadCount(threads));
-    std::string s = fmt::format("verify {}{}: {}: {} of {} pixels differ", renderer, simd,
-                                frameText(frame), cmp.differing, PIXEL_COUNT);
-    for (const PixelDifference& d : cmp.listed) {
-        s += fmt::format("\n  row {}, column {}: cpu {}, {} {}", d.row, d.column,
-                         pixelHex(d.first), renderer, pixelHex(d.second));
-    }
-    return s;
+    return fmt::format("verify {}{}: {}: {} of {} pixels differ{}", renderer, simd,
+                       frameText(frame), cmp.differing, PIXEL_COUNT, fmt::join(first, ""));
 }

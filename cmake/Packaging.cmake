@@ -43,11 +43,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_dist}/changelo
 # Manual pages, the changelog and the copyright file, made here at configure time. Compressed as
 # Debian wants them: the most, and without a name or time stamp, so the bytes are reproducible.
 find_program(JULIA_GZIP gzip REQUIRED)
-set(_pages julia-fractals julia-fractals-bench)
-if(TARGET julia-loop-probe)
-  list(APPEND _pages julia-loop-probe)
-endif()
-foreach(_page IN LISTS _pages)
+foreach(_page julia-fractals julia-fractals-bench)
   configure_file(${_dist}/man/${_page}.1.in ${_gen}/${_page}.1 @ONLY)
   execute_process(COMMAND ${JULIA_GZIP} -9nc INPUT_FILE ${_gen}/${_page}.1
                   OUTPUT_FILE ${_gen}/${_page}.1.gz COMMAND_ERROR_IS_FATAL ANY)
@@ -77,9 +73,6 @@ endif()
 configure_file(${_dist}/copyright.in ${_gen}/copyright @ONLY)
 
 install(TARGETS julia-fractals julia-fractals-bench RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET julia-loop-probe)  # x86-64 only
-  install(TARGETS julia-loop-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
 install(FILES README.md ${_gen}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${_dist}/julia-fractals.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_dist}/${JULIA_APPSTREAM_ID}.metainfo.xml
@@ -112,11 +105,8 @@ else()
       "This build has no GPU mode: it was made without the CUDA toolkit.")
 endif()
 list(APPEND _description "."
-     "julia-fractals-bench times and compares the renderers without a window.")
-if(TARGET julia-loop-probe)
-  list(APPEND _description
-       "julia-loop-probe measures the floor under the CPU's time per iteration.")
-endif()
+     "julia-fractals-bench times and compares the renderers without a window, and"
+     "measures the floors under their time on the CPU.")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION ${_description})
 set(CPACK_PACKAGE_NAME julia-fractals)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

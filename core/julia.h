@@ -33,6 +33,12 @@ JULIA_HD int escapeStep(float x, float y, float mx, float my, int precision) {
     }
     return i;
 }
+// Steps the loop takes from (x, y): up to and including the escaping one, or all `precision` when
+// the point stays bounded; 0 for a limit of 0 or below.
+JULIA_HD int juliaSteps(float x, float y, float mx, float my, int precision) {
+    const int i = escapeStep(x, y, mx, my, precision);
+    return i < precision ? i + 1 : i;
+}
 // 0 for a point that stays bounded for `precision` steps, else 1 - i/precision for the first step i
 // whose iterate leaves the disc of radius 2.
 JULIA_HD float juliaColor(float x, float y, float mx, float my, int precision) {

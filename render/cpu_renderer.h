@@ -1,6 +1,7 @@
 // The CPU renderer: fills a whole PixelImage with the pixel rule, on the calling thread.
 #pragma once
 #include <atomic>
+#include <cstdint>
 
 #include "frame_params.h"
 #include "pixel.h"
@@ -9,3 +10,8 @@
 // memory order. `rowsDone`, when given, is raised by one as each row is finished, so that another
 // thread can show how far a long frame has come.
 void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone = nullptr);
+
+// The frame's work: the sum of juliaSteps over every pixel, the steps the loop above takes. On
+// every core, as the count can cost as much as a frame. `rowsDone` as above.
+int64_t frameIterations(float mx, float my, int precision, float scale,
+                        std::atomic<int>* rowsDone = nullptr);

@@ -39,6 +39,6 @@ inline std::string readFile(const std::string& path) {
 
 inline std::vector<float4> cpuFrame(float mx, float my, int precision) {
     std::vector<float4> img(PIXEL_COUNT);
-    renderJuliaCPU(img.data(), {mx, my, precision, 0.003f});
+    renderJuliaCPU(img.data(), {mx, my, precision, VIEW_SCALE});
     return img;
 }

@@ -19,7 +19,6 @@
 
 #include "bench_test_util.h"
 #include "gpu_renderer.h"
-#include "iterations.h"
 #include "simd_renderer.h"
 
 namespace {
@@ -206,7 +205,7 @@ TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
         EXPECT_EQ(lines(r.out), 1) << r.out;
         EXPECT_EQ(r.out.rfind(run.second, 0), 0u) << r.out;
         const std::string iterations =
-            "\"iterations\":" + std::to_string(frameIterations(-0.8f, 0.156f, 20, 0.003f)) + ",";
+            "\"iterations\":" + std::to_string(frameIterations(-0.8f, 0.156f, 20, VIEW_SCALE)) + ",";
         EXPECT_NE(r.out.find(iterations), std::string::npos) << r.out;
         const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 20);
         EXPECT_EQ(readFile(dir / "f.raw"), std::string((const char*)frame.data(), BUFFER_SIZE));
@@ -248,6 +247,12 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
         EXPECT_NE(only.err.find("no usable GPU: " + why), std::string::npos) << only.err;
         EXPECT_TRUE(only.out.empty()) << only.out;
     }
+    // What scripts/test reads: the status, and the reason on the last line.
+    const Result info = bench("gpu-info");
+    EXPECT_EQ(info.status, gpu ? 0 : 1) << info.out << info.err;
+    const std::string last = info.out.substr(info.out.rfind('\n', info.out.size() - 2) + 1);
+    EXPECT_EQ(last.rfind(gpu ? "kernel juliaColorGPU: sm_" : "no usable GPU: " + why, 0), 0u)
+        << info.out;
     // In JSON every renderer asked for has its line: timed, or skipped with the reason.
     const Result json = bench("--json --renderer all --threads 1" + quick);
     EXPECT_EQ(json.status, 0) << json.err;
@@ -266,12 +271,9 @@ TEST(Cli, HelpAndVersionGoToStandardOutput) {
         std::vector<std::string> helps;
         int refused;  // the status for an argument the tool does not know
     };
-    std::vector<Tool> tools = {
-        {BENCH_EXE, "julia-fractals-bench", {"--help", "-h"}, 2},
+    const Tool tools[] = {
+        {BENCH_EXE, "julia-fractals-bench", {"--help", "-h", "floors -h", "refill --help"}, 2},
         {"env -u DISPLAY " VIEWER_EXE, "julia-fractals", {"--help", "-iconic --help"}, 1}};
-#ifdef PROBE_EXE
-    tools.push_back({PROBE_EXE, "julia-loop-probe", {"--help", "-h"}, 2});
-#endif
     for (const Tool& t : tools) {
         for (const std::string& help : t.helps) {
             const Result r = runTool(t.exe, help);

@@ -45,7 +45,7 @@ TEST(Compare, SignOfZeroCountsAndTheListIsCapped) {
     EXPECT_EQ(pixelHex(c.listed[0].second), "(80000000 00000000 3f800000 3f800000)");
 
     // As --verify reports it, in text and in JSON.
-    const FrameParams p{0, 0, 10, 0.003f};
+    const FrameParams p{0, 0, 10, VIEW_SCALE};
     const std::string text = verifyReport(p, "gpu", "", 0, c, false);
     EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1)),
               "verify gpu: seed (0, 0), limit 10, scale 0.003: 7 of 786432 pixels differ\n"

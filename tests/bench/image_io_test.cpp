@@ -91,7 +91,7 @@ TEST(PngFile, ShowsTheFrameAsTheWindowDoes) {
 TEST(PngFile, MarkerNearTheTopLandsNearTheTop) {
     // Limit 0: all blue but for the magenta marker on the sample point of row 700, column 100.
     ScratchDir dir;
-    const std::vector<float4> frame = cpuFrame(0.003f * (100 - 512), 0.003f * (700 - 384), 0);
+    const std::vector<float4> frame = cpuFrame(VIEW_SCALE * (100 - 512), VIEW_SCALE * (700 - 384), 0);
     std::string error;
     ASSERT_TRUE(savePng(dir / "m.png", frame.data(), &error)) << error;
     const std::vector<uint8_t> rgb = decodePng(dir / "m.png");

@@ -6,11 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "geometry.h"
 #include "report.h"
 
 namespace {
 
-const RunInfo RUN{{0.0f, 0.0f, 0, 0.003f}, 5, 3};
+const RunInfo RUN{{0.0f, 0.0f, 0, VIEW_SCALE}, 5, 3};
 
 TEST(Report, JsonHasNoWordsJsonLacks) {
     const RendererReport cpu{"cpu", 5, {1.0, 2.0, 3.0}, 0};
