@@ -1,7 +1,7 @@
 # Sourced by scripts/run, scripts/test and scripts/package: installs the Debian packages the build
 # needs (and, with JULIA_WITH_TESTS=1, those the tests need), and looks for the CUDA toolkit, which
 # is optional: without it the GPU renderer is not built. Stops with one clear line naming what is
-# missing.
+# missing. The aarch64 cross build's packages and build are here too (julia_prepare_arm).
 
 julia_die() {
     echo "error: $*" >&2
@@ -45,6 +45,32 @@ JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev desktop-file-utils appstream ma
 # the rest check the package.
 JULIA_PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream)
 
+# scripts/test's aarch64 stage: Debian's cross compiler, qemu-user to run what it builds, and the
+# arm64 builds of the libraries, through multiarch.
+JULIA_ARM_PACKAGES=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64
+                    libgomp1:arm64 libhwy-dev:arm64 libgtest-dev:arm64 libpng-dev:arm64
+                    libfmt-dev:arm64 freeglut3-dev:arm64 libglew-dev:arm64 libgl-dev:arm64)
+
+# Adds the arm64 architecture and installs JULIA_ARM_PACKAGES. Returns 1, with the reason in
+# JULIA_ARM_WHY, where that cannot be done (no apt, no root, no arm64 packages in the sources).
+julia_prepare_arm() {
+    JULIA_ARM_WHY=""
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo="sudo"
+    if ! dpkg --print-foreign-architectures 2>/dev/null | grep -qx arm64; then
+        echo "Adding the arm64 architecture (dpkg --add-architecture arm64) for the aarch64 stage"
+        if ! $sudo dpkg --add-architecture arm64 || ! $sudo apt-get update -qq; then
+            JULIA_ARM_WHY="could not add the arm64 architecture to dpkg and apt"
+            return 1
+        fi
+    fi
+    # In a subshell: julia_install_packages stops the script it runs in on failure.
+    if ! (julia_install_packages "${JULIA_ARM_PACKAGES[@]}"); then
+        JULIA_ARM_WHY="could not install the cross packages (${JULIA_ARM_PACKAGES[*]}); on Ubuntu the arm64 ones come from ports.ubuntu.com, which apt's sources must list"
+        return 1
+    fi
+}
+
 julia_prepare() {
     local pkgs=("${JULIA_BUILD_PACKAGES[@]}")
     [ "${JULIA_WITH_TESTS:-0}" = 1 ] && pkgs+=("${JULIA_TEST_PACKAGES[@]}")
@@ -63,4 +89,13 @@ julia_build() {
     fi
     grep -E -- "-- CUDA( architectures)?:" <<<"$out" || true
     cmake --build build -j"$(nproc)" "$@" || julia_die "the build failed"
+}
+
+# Configures the aarch64 cross build in build-arm64/ (cmake/aarch64-linux-gnu.cmake, no CUDA) and
+# builds the given targets, or all.
+julia_build_arm() {
+    cmake -S . -B build-arm64 --toolchain cmake/aarch64-linux-gnu.cmake \
+        -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" >/dev/null \
+        || julia_die "CMake could not configure the aarch64 cross build"
+    cmake --build build-arm64 -j"$(nproc)" "$@" || julia_die "the aarch64 cross build failed"
 }

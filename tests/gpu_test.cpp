@@ -1,6 +1,6 @@
 // Everything that needs a GPU: the GPU renderer against the CPU renderer, bit for bit, over the
-// states where the two could drift apart; GPU mode's buffers; a frame whose kernel fails. These
-// skip, saying why, where no CUDA device is usable.
+// states where the two could drift apart, and against the stored digests; GPU mode's buffers; a
+// frame whose kernel fails. These skip, saying why, where no CUDA device is usable.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +12,7 @@
 
 #include "app_state.h"
 #include "cpu_renderer.h"
+#include "frame_digests.h"
 #include "gpu_renderer.h"
 #include "image_compare.h"
 #include "julia.h"
@@ -78,6 +79,15 @@ TEST_F(GpuRenderer, EqualsCpuAcrossSeedsAndLimits) {
             EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()))
                 << "seed " << s.name << ", limit " << precision;
         }
+    }
+}
+
+TEST_F(GpuRenderer, GivesTheStoredImages) {
+    for (const DigestState& s : DIGEST_STATES) {
+        std::string why;
+        ASSERT_TRUE(renderJuliaGPU(gpu.data(), d_pixels, {s.mx, s.my, s.precision, SCALE}, &why))
+            << why;
+        EXPECT_TRUE(hasDigest(gpu.data(), s));
     }
 }
 
