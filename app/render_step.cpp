@@ -14,8 +14,7 @@ void computeJuliaCPU() {
     renderJuliaCPU(state.h_pixels, frameParams(state));
 }
 
-// The workers run only inside this call: between frames they sleep (main sets the wait policy)
-// and the GLUT thread is alone again.
+// The workers run only inside this call: between frames they sleep and the GLUT thread draws.
 void computeJuliaSIMD() {
     renderJuliaSIMD(simdRun.target, state.h_pixels, frameParams(state), simdRun.threads);
 }
