@@ -39,7 +39,7 @@ julia_find_nvcc() {
     fi
 }
 
-JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev libfmt-dev)
+JULIA_BUILD_PACKAGES=(cmake make g++ freeglut3-dev libglew-dev libgl-dev libgtest-dev libpng-dev libhwy-dev libfmt-dev libcli11-dev)
 JULIA_TEST_PACKAGES=(xvfb libx11-dev libxtst-dev desktop-file-utils appstream man-db)
 # scripts/package: dpkg-shlibdeps writes the package's Depends; CPack finds the binaries with file;
 # the rest check the package.
