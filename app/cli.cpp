@@ -69,7 +69,7 @@ std::vector<std::string> withoutGlutValues(int argc, char** argv) {
 
 int answerOwnOptions(int argc, char** argv) {
     CLI::App app;
-    app.set_help_flag();  // ours prints the text above, and exits 0 also without a display
+    app.set_help_flag();  // ours prints USAGE
     app.allow_extras();   // GLUT's options, which glutInit reads from argv itself
     bool help = false, version = false;
     app.add_flag("--help", help);
