@@ -1,7 +1,12 @@
+// The viewer's own options, through CLI11; GLUT's are left in argv for glutInit.
 #include "cli.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "gpu_renderer.h"
 
@@ -30,19 +35,14 @@ const char USAGE[] =
     "Options:\n"
     "  --help     this text\n"
     "  --version  the version\n"
-    "Every other argument goes to GLUT unchanged, e.g. -display DISPLAY or\n"
-    "-geometry WxH+X+Y.\n"
+    "Every other argument goes to GLUT unchanged, e.g. -display DISPLAY.\n"
     "\n"
-    "Exit status: 0 after ESC, --help or --version; 1 when GLUT cannot start (no display,\n"
-    "a bad GLUT option) or its main loop returns.\n";
+    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help or --version\n"
+    "(such as --help=x), when GLUT cannot start (no display, a bad GLUT option) or when\n"
+    "its main loop returns.\n";
 
 const char NO_GPU[] =
     "This build has no GPU mode: it was made without the CUDA toolkit.\n";
-
-// GLUT's options that take a value: that value is never read as one of ours.
-bool takesValue(const char* arg) {
-    return std::strcmp(arg, "-display") == 0 || std::strcmp(arg, "-geometry") == 0;
-}
 
 // A full pipe or disk is an error, not a success.
 int print(const char* text) {
@@ -53,18 +53,33 @@ int print(const char* text) {
     return 0;
 }
 
+// The arguments as the parser sees them: without the values of GLUT's options that take one, so
+// that "-display --help" names a display rather than asking for help.
+std::vector<std::string> withoutGlutValues(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; i++) {
+        args.emplace_back(argv[i]);
+        if (args.back() == "-display" || args.back() == "-geometry") i++;
+    }
+    std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+    return args;
+}
+
 }  // namespace
 
 int answerOwnOptions(int argc, char** argv) {
+    CLI::App app;
+    app.set_help_flag();  // ours prints USAGE
+    app.allow_extras();   // GLUT's options, which glutInit reads from argv itself
     bool help = false, version = false;
-    for (int i = 1; i < argc; i++) {
-        if (takesValue(argv[i])) {
-            i++;
-        } else if (std::strcmp(argv[i], "--help") == 0) {
-            help = true;
-        } else if (std::strcmp(argv[i], "--version") == 0) {
-            version = true;
-        }
+    app.add_flag("--help", help);
+    app.add_flag("--version", version);
+    std::vector<std::string> args = withoutGlutValues(argc, argv);
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "julia-fractals: %s\n", e.what());
+        return 1;
     }
     if (help) {
         const int status = print(USAGE);

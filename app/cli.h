@@ -2,6 +2,6 @@
 // display, and these must work without one.
 #pragma once
 
-// The exit status after --help or --version; -1 to go on and start the viewer. Every argument
-// stays where it is for GLUT.
+// The exit status after --help, --version or a malformed one of them (one line on stderr); -1 to go
+// on and start the viewer. Every argument stays where it is for GLUT.
 int answerOwnOptions(int argc, char** argv);

@@ -27,8 +27,16 @@ void cleanCPU() {
     state.h_pixels = nullptr;
 }
 
-// The mode setMode is leaving: where a GPU that cannot start sends the user back to.
-static int leftMode = MODE_CPU;
+// The CPU renderer (the loop or SIMD) that the user chose last.
+static int cpuSideMode = MODE_CPU;
+
+int gpuFallbackMode() {
+    return cpuSideMode;
+}
+
+const char* fallbackName() {
+    return cpuSideMode == MODE_SIMD ? "SIMD" : "CPU";
+}
 
 // The best target this CPU runs and every thread OpenMP would use (OMP_NUM_THREADS limits them;
 // a thread limit caps them too, so the title never names more threads than a frame gets).
@@ -43,22 +51,16 @@ void cleanSIMD() {
 }
 
 // Without a usable GPU the device image cannot exist; the program then says why and stays on the
-// CPU renderer it came from (the loop, or SIMD), so the title never claims a GPU that renders
-// nothing.
+// CPU renderer it came from, so the title never claims a GPU that renders nothing.
 void initGPU() {
     std::string why;
     float4* d = allocDeviceImage(&why);
     if (d == nullptr) {
-        const bool simd = leftMode == MODE_SIMD;
         printf("ERROR: no usable GPU: %s; staying on the %s renderer\n", why.c_str(),
-               simd ? "SIMD" : "CPU");
+               fallbackName());
         fflush(stdout);
-        state.mode = simd ? MODE_SIMD : MODE_CPU;
-        if (simd) {
-            initSIMD();
-        } else {
-            initCPU();
-        }
+        state.mode = gpuFallbackMode();
+        initMode();
         return;
     }
     state.d_pixels = d;
@@ -90,7 +92,7 @@ void cleanMode() {
 
 // No comparison with the current mode: selecting it again releases and reallocates its buffers.
 void setMode(int m) {
-    leftMode = state.mode;
+    if (m != MODE_GPU) cpuSideMode = m;
     cleanMode();
     state.mode = m;
     initMode();

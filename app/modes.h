@@ -11,3 +11,8 @@ void cleanSIMD();
 void initMode();
 void cleanMode();
 void setMode(int m);
+
+// Where a GPU that cannot start or render sends the user: the CPU renderer chosen last, MODE_CPU or
+// MODE_SIMD, and its name for the console, "CPU" or "SIMD".
+int gpuFallbackMode();
+const char* fallbackName();

@@ -1,4 +1,4 @@
-// The renderer entry points that feed the state's fields to render/, and the GPU-to-CPU fallback.
+// The renderer entry points that feed the state's fields to render/, and the GPU's fallback.
 #include "render_step.h"
 
 #include <cstdio>
@@ -14,8 +14,7 @@ void computeJuliaCPU() {
     renderJuliaCPU(state.h_pixels, frameParams(state));
 }
 
-// The workers run only inside this call: between frames they sleep (main sets the wait policy)
-// and the GLUT thread is alone again.
+// The workers run only inside this call: between frames they sleep and the GLUT thread draws.
 void computeJuliaSIMD() {
     renderJuliaSIMD(simdRun.target, state.h_pixels, frameParams(state), simdRun.threads);
 }
@@ -23,8 +22,8 @@ void computeJuliaSIMD() {
 bool computeJuliaGPU() {
     std::string why;
     if (!renderJuliaGPU(state.h_pixels, state.d_pixels, frameParams(state), &why)) {
-        printf("ERROR: the GPU could not render the frame: %s; switching to the CPU renderer\n",
-               why.c_str());
+        printf("ERROR: the GPU could not render the frame: %s; switching to the %s renderer\n",
+               why.c_str(), fallbackName());
         fflush(stdout);
         return false;
     }
@@ -41,12 +40,10 @@ void renderCurrentMode() {
             break;
         case MODE_GPU:
             // A failed launch or kernel leaves an old or half-copied image under a "GPU mode"
-            // title: the CPU renders this frame and the ones after it instead.
+            // title: the CPU renderer the user came from renders this frame and the next ones.
             if (!computeJuliaGPU()) {
-                setMode(MODE_CPU);
-                if (state.h_pixels != nullptr) {
-                    computeJuliaCPU();
-                }
+                setMode(gpuFallbackMode());
+                renderCurrentMode();
             }
             break;
         case MODE_SIMD:

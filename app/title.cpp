@@ -17,16 +17,18 @@ std::string modeLabel(int mode) {
     }
 }
 
-float frameRate(int frames, int elapsedMs) {
-    return (float)(frames * 1000) / (float)elapsedMs;
+// In 64 bits the product cannot overflow; below 2^31 it converts to the same float as the int.
+float frameRate(int frames, std::uint32_t elapsedMs) {
+    return (float)((long long)frames * 1000) / (float)elapsedMs;
 }
 
 bool titleRefresh(char* t, std::size_t size, int mode, int frames, int now, int lastTitleTime) {
-    const long long elapsed = (long long)now - lastTitleTime;
+    // GLUT's clock wraps as an int after 24.8 days; the difference modulo 2^32 does not.
+    const std::uint32_t elapsed = (std::uint32_t)now - (std::uint32_t)lastTitleTime;
     if (elapsed <= TITLE_REFRESH_MS) {
         return false;
     }
     snprintf(t, size, "%s:  %s, %.2f FPS", WINDOW_TITLE, modeLabel(mode).c_str(),
-             (double)frameRate(frames, (int)elapsed));
+             (double)frameRate(frames, elapsed));
     return true;
 }

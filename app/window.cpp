@@ -37,7 +37,7 @@ void display() {
 }
 
 void idle() {
-    computeFrame();
+    computeFrame(glutGet(GLUT_ELAPSED_TIME), glutSetWindowTitle);
     glutPostRedisplay();
 }
 

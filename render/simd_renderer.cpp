@@ -1,6 +1,6 @@
 // The SIMD renderer. Highway compiles the per-target part of this file once for every target it
 // knows (foreach_target.h includes the file again for each); the rest picks a target and shares
-// the rows among OpenMP threads.
+// the rows among worker threads.
 //
 // Exactness, lane by lane, against the scalar rule: each product and sum is its own rounded
 // operation (this file is built with -ffp-contract=off, because Highway switches FMA on for its
@@ -21,6 +21,7 @@
 #include <omp.h>
 
 #include "geometry.h"
+#include "worker_pool.h"
 
 #ifndef JULIA_SIMD_RENDERER_SHARED
 #define JULIA_SIMD_RENDERER_SHARED
@@ -688,11 +689,10 @@ void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams
                         (mode == SimdMode::Auto && target.lanes >= 4 && p.precision >= refillFrom);
     const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
     const int units = (HEIGHT + band - 1) / band;
-#pragma omp parallel for schedule(dynamic, 1) num_threads(simdThreads(threads))
-    for (int u = 0; u < units; u++) {
+    runOnWorkers(simdThreads(threads), units, [&](int u) {
         const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
         target.rows(pixels, p, row0, row1, refill);
         if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
-    }
+    });
 }
 #endif  // HWY_ONCE

@@ -49,7 +49,7 @@ bool findSimdTarget(const std::string& name, SimdTarget* target);
 int simdThreads(int requested);
 
 // Writes all WIDTH x HEIGHT pixels of `pixels` (BUFFER_SIZE bytes) exactly as renderJuliaCPU does,
-// on `target` with simdThreads(threads) threads; they exist only inside this call. `rowsDone`, when
+// on `target` with simdThreads(threads) threads, which sleep between calls. `rowsDone`, when
 // given, grows by the number of rows finished as they finish, so that another thread can show
 // progress.
 void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,

@@ -88,9 +88,10 @@ TEST_F(Modes, SelectingTheCurrentModeReallocates) {
     }
 }
 
-// Both ways into a GPU that cannot work: the switch (no device image can be had), from CPU and
-// from SIMD mode, and a frame in GPU mode (here every launch is refused; gpu_tests covers a kernel
-// that faults on a real GPU). Each way ends on a CPU renderer that renders the exact image.
+// Both ways into a GPU that cannot work: the switch (no device image can be had) and a frame in
+// GPU mode (here every launch is refused; gpu_tests covers a kernel that faults on a real GPU).
+// Each way ends on the CPU renderer the user came from, the loop or SIMD, which renders the exact
+// image.
 TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
     if (gpuUsable()) GTEST_SKIP() << "a CUDA device is usable here; this case needs none";
     state.precision = 100;
@@ -100,51 +101,44 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
     renderJuliaCPU(cpuImage.data(), frameParams(state));
     const struct {
         const char* name;
-        void (*enterGpu)();
-        const char* line;  // how the printed line starts and ends
-        const char* ending;
-        int mode;  // the mode it ends in
-        bool rendered;
-    } ways[] = {
-        {"switch", [] { setMode(MODE_GPU); }, "ERROR: no usable GPU: ",
-         "; staying on the CPU renderer\n", MODE_CPU, false},
-        {"switch from SIMD", [] {
-             setMode(MODE_SIMD);
-             setMode(MODE_GPU);
-             renderCurrentMode();
-         },
-         "ERROR: no usable GPU: ", "; staying on the SIMD renderer\n", MODE_SIMD, true},
-        {"frame", [] {
-             // GPU mode as initGPU would leave it, with a device image no launch can use.
-             cleanMode();
-             state.mode = MODE_GPU;
-             initCPU();
-             state.d_pixels = reinterpret_cast<float4*>(alignof(float4));
-             renderCurrentMode();
-         },
-         "ERROR: the GPU could not render the frame: ", "; switching to the CPU renderer\n",
-         MODE_CPU, true},
+        int from;     // the CPU renderer the user was on
+        bool frame;   // GPU mode is entered and its frame fails; otherwise entering it fails
+    } ways[] = {{"switch from CPU", MODE_CPU, false}, {"switch from SIMD", MODE_SIMD, false},
+                {"frame from CPU", MODE_CPU, true},   {"frame from SIMD", MODE_SIMD, true}};
+    auto enterGpu = [](int from, bool frame) {
+        setMode(from);
+        if (frame) {  // GPU mode as initGPU would leave it, with a device image no launch can use
+            cleanMode();
+            state.mode = MODE_GPU;
+            initCPU();
+            state.d_pixels = reinterpret_cast<float4*>(alignof(float4));
+        } else {
+            setMode(MODE_GPU);
+        }
+        renderCurrentMode();
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.name);
         std::size_t inUse = 0;
-        for (int round = 0; round < 20; round++) {
+        for (int round = 0; round < 12; round++) {
             ::testing::internal::CaptureStdout();
-            way.enterGpu();
+            enterGpu(way.from, way.frame);
             const std::string out = ::testing::internal::GetCapturedStdout();
-            const std::string end = way.ending;
-            EXPECT_EQ(out.rfind(way.line, 0), 0u) << out;
-            ASSERT_GT(out.size(), std::strlen(way.line) + end.size()) << "the runtime's reason";
+            const std::string start = way.frame ? "ERROR: the GPU could not render the frame: "
+                                                : "ERROR: no usable GPU: ";
+            const char* verb = way.frame ? "; switching to the " : "; staying on the ";
+            const std::string end =
+                verb + std::string(way.from == MODE_SIMD ? "SIMD" : "CPU") + " renderer\n";
+            EXPECT_EQ(out.rfind(start, 0), 0u) << out;
+            ASSERT_GT(out.size(), start.size() + end.size()) << "the runtime's reason";
             EXPECT_EQ(out.substr(out.size() - end.size()), end) << out;
             EXPECT_EQ(out.find('\n'), out.size() - 1) << "exactly one line: " << out;
-            EXPECT_EQ(state.mode, way.mode);
+            EXPECT_EQ(state.mode, way.from);
             ASSERT_NE(state.h_pixels, nullptr);
             EXPECT_GE(malloc_usable_size(state.h_pixels), BUFFER_SIZE);
             EXPECT_EQ(state.d_pixels, nullptr);
-            if (way.rendered) {
-                ASSERT_TRUE(imagesEqual(cpuImage.data(), state.h_pixels));
-            }
-            // after the runtimes' one-time set-up: CUDA's, and OpenMP's start of its threads
+            ASSERT_TRUE(imagesEqual(cpuImage.data(), state.h_pixels));
+            // after the runtimes' one-time set-up: CUDA's, and the start of the SIMD workers
             if (round == 1) inUse = bytesInUse();
         }
         EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across failed tries";

@@ -1,9 +1,15 @@
-// The title refresh rule: the 500 ms edge, the rate's single-precision value and its format.
+// The title refresh rule (the 500 ms edge, across the wrap of GLUT's clock; the rate's
+// single-precision value and its format) and the frame step that counts the frames it shows.
+#include <climits>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app_state.h"
+#include "frame.h"
+#include "gpu_renderer.h"
+#include "modes.h"
 #include "title.h"
 
 namespace {
@@ -25,6 +31,11 @@ TEST(Title, RefreshOnlyWhenMoreThan500msPassed) {
     EXPECT_TRUE(due);
     refresh(MODE_CPU, 1, 1701, 1200, &due);
     EXPECT_TRUE(due);
+    // GLUT's int clock wraps after 24.8 days: 500 and 501 ms across the wrap.
+    EXPECT_EQ(refresh(MODE_CPU, 1, INT_MIN + 299, INT_MAX - 200, &due), "untouched");
+    EXPECT_FALSE(due);
+    EXPECT_EQ(refresh(MODE_CPU, 1, INT_MIN + 300, INT_MAX - 200, &due),
+              "Julia Fractals:  CPU mode, 2.00 FPS");
 }
 
 TEST(Title, RateExamples) {
@@ -53,12 +64,84 @@ TEST(Title, RateIsAFloatQuotient) {
     // 7000/503 is 13.916500994... in double but 13.9165010452 as a float.
     EXPECT_EQ(frameRate(7, 503), 7000.0f / 503.0f);
     EXPECT_NE((double)frameRate(7, 503), 7000.0 / 503.0);
+    // frames * 1000 beyond INT_MAX stays a product, not a wrapped negative number
+    EXPECT_EQ(frameRate(3000000, 1000), 3000000.0f);
 }
 
 TEST(Title, FitsItsBuffer) {
     char t[TITLE_SIZE];
-    ASSERT_TRUE(titleRefresh(t, sizeof t, MODE_CPU, 2000000, 100000000, 0));
+    ASSERT_TRUE(titleRefresh(t, sizeof t, MODE_CPU, INT_MAX, 501, 0));
     EXPECT_LT(std::string(t).size(), sizeof t);
+}
+
+// The frame step with a clock of our own and the titles it sets collected.
+std::vector<std::string> titlesSet;
+void collectTitle(const char* t) { titlesSet.push_back(t); }
+
+class FrameStep : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = state;
+        state.mode = MODE_CPU;
+        state.frameCount = 0;
+        state.lastTitleTime = 0;
+        initMode();
+        titlesSet.clear();
+    }
+    void TearDown() override {
+        cleanMode();
+        state = saved;
+    }
+    // One frame step at `now`; the title it set, or "" for none.
+    static std::string frameAt(int now) {
+        titlesSet.clear();
+        computeFrame(now, collectTitle);
+        EXPECT_LE(titlesSet.size(), 1u);
+        return titlesSet.empty() ? "" : titlesSet.back();
+    }
+    static std::string shown(int mode, const char* rate) {
+        return std::string("Julia Fractals:  ") + modeLabel(mode) + ", " + rate + " FPS";
+    }
+    AppState saved;
+};
+
+// The first refresh counts every frame since the start; a mode switch resets neither the counter
+// nor the time of the last refresh, so the next one shows the new mode at a rate across both.
+TEST_F(FrameStep, RefreshesCountFramesSinceTheLastOneAcrossModeSwitches) {
+    const struct {
+        int switchTo;      // setMode before the frame step; 0 for none
+        int now;           // the clock at the frame step
+        const char* rate;  // the rate it shows; nullptr when no refresh is due
+    } steps[] = {
+        {0, 100, nullptr},  {0, 250, nullptr},         {0, 500, nullptr},
+        {0, 501, "7.98"},  // 4 frames since the start over 501 ms
+        {MODE_SIMD, 700, nullptr}, {0, 900, nullptr},  {MODE_CPU, 1000, nullptr},
+        {MODE_SIMD, 1002, "7.98"},  // 4 frames over 501 ms, in two modes
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE("frame step at " + std::to_string(s.now));
+        if (s.switchTo != 0) setMode(s.switchTo);
+        EXPECT_EQ(frameAt(s.now), s.rate ? shown(state.mode, s.rate) : "");
+    }
+    EXPECT_EQ(state.frameCount, 0);
+    EXPECT_EQ(state.lastTitleTime, 1002);
+}
+
+TEST_F(FrameStep, EveryModeCountsItsFrames) {
+    std::vector<int> modes = {MODE_CPU, MODE_SIMD};
+    if (gpuUsable()) modes.push_back(MODE_GPU);
+    int last = 0;
+    for (int mode : modes) {
+        SCOPED_TRACE(modeLabel(mode));
+        setMode(mode);
+        ASSERT_EQ(state.mode, mode);
+        frameAt(last + 501);  // the refresh that starts this mode's count
+        last += 501;
+        EXPECT_EQ(frameAt(last + 200), "");
+        EXPECT_EQ(frameAt(last + 400), "");
+        EXPECT_EQ(frameAt(last + 501), shown(mode, "5.99"));  // 3 frames over 501 ms
+        last += 501;
+    }
 }
 
 }  // namespace

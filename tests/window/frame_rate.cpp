@@ -61,7 +61,16 @@ bool measure(win::Session& s, const char* name, unsigned long key, int titles) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int titles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    int titles = 15;
+    if (argc > 1) {
+        char* end = nullptr;
+        const long n = std::strtol(argv[1], &end, 10);
+        if (argc > 2 || *end != '\0' || n < 1 || n > 1000) {
+            std::fprintf(stderr, "usage: window-frame-rate [titles per mode, 1 to 1000]\n");
+            return 2;
+        }
+        titles = static_cast<int>(n);
+    }
     win::Session s;
     win::View view;
     if (!s.startServer() || !s.startProgram() || !s.waitForPicture(view)) {

@@ -398,18 +398,55 @@ static int maskShift(unsigned long mask) {
     return s;
 }
 
+::testing::AssertionResult Session::resize(int width, int height) {
+    drainEvents();
+    XResizeWindow(dpy_, win_, width, height);
+    XFlush(dpy_);
+    const auto deadline = Clock::now() + Ms(5000);
+    while (Clock::now() < deadline) {
+        while (XPending(dpy_) > 0) {
+            XEvent e;
+            XNextEvent(dpy_, &e);
+            if (e.type == ConfigureNotify && e.xconfigure.window == win_ &&
+                e.xconfigure.width == width && e.xconfigure.height == height) {
+                width_ = width;
+                height_ = height;
+                return ::testing::AssertionSuccess();
+            }
+        }
+        pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+        poll(&p, 1, 20);
+    }
+    return ::testing::AssertionFailure() << "the window was not resized to " << width << "x"
+                                         << height << " within 5 s";
+}
+
+// The part of a whole image that a window of width x height shows: its bottom-left corner.
+static Picture bottomLeft(const Picture& image, int width, int height) {
+    if (width >= image.width && height >= image.height) return image;
+    Picture p;
+    p.width = std::min(width, image.width);
+    p.height = std::min(height, image.height);
+    for (int y = image.height - p.height; y < image.height; y++) {
+        const auto row = image.px.begin() + static_cast<long>(y) * image.width;
+        p.px.insert(p.px.end(), row, row + p.width);
+    }
+    return p;
+}
+
 bool Session::grab(Picture* p) {
-    XImage* img = XGetImage(dpy_, win_, 0, 0, WIDTH, HEIGHT, AllPlanes, ZPixmap);
+    const int w = std::min(width_, WIDTH), h = std::min(height_, HEIGHT);
+    XImage* img = XGetImage(dpy_, win_, 0, height_ - h, w, h, AllPlanes, ZPixmap);
     if (img == nullptr) return false;
     const int rs = maskShift(img->red_mask), gs = maskShift(img->green_mask),
               bs = maskShift(img->blue_mask);
     const bool direct = img->bits_per_pixel == 32 && img->byte_order == LSBFirst;
-    p->width = WIDTH;
-    p->height = HEIGHT;
-    p->px.resize(PIXEL_COUNT);
-    for (int y = 0; y < HEIGHT; y++) {
+    p->width = w;
+    p->height = h;
+    p->px.resize(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; y++) {
         const char* row = img->data + static_cast<size_t>(y) * img->bytes_per_line;
-        for (int x = 0; x < WIDTH; x++) {
+        for (int x = 0; x < w; x++) {
             unsigned long v;
             if (direct) {
                 uint32_t w;
@@ -418,7 +455,7 @@ bool Session::grab(Picture* p) {
             } else {
                 v = XGetPixel(img, x, y);
             }
-            p->px[static_cast<size_t>(y) * WIDTH + x] = {
+            p->px[static_cast<size_t>(y) * w + x] = {
                 static_cast<uint8_t>((v & img->red_mask) >> rs),
                 static_cast<uint8_t>((v & img->green_mask) >> gs),
                 static_cast<uint8_t>((v & img->blue_mask) >> bs)};
@@ -428,7 +465,8 @@ bool Session::grab(Picture* p) {
     return true;
 }
 
-::testing::AssertionResult Session::waitForPicture(const Picture& expected, Ms timeout) {
+::testing::AssertionResult Session::waitForPicture(const Picture& whole, Ms timeout) {
+    const Picture expected = bottomLeft(whole, width_, height_);
     const auto deadline = Clock::now() + timeout;
     Picture got;
     bool any = false;

@@ -127,8 +127,12 @@ public:
     std::string programStdout() const { return out_.text(); }
     std::string programStderr() const { return err_.text(); }
 
+    // Resizes the window as a user would, and waits until the server has done it.
+    ::testing::AssertionResult resize(int width, int height);
+    // The image as the window shows it: its bottom-left corner, clipped to the window's size.
     bool grab(Picture* p);
-    // Polls the window until it shows `expected`; at the timeout, the difference it last showed.
+    // Polls the window until it shows `expected` (clipped as grab is); at the timeout, the
+    // difference it last showed.
     ::testing::AssertionResult waitForPicture(const Picture& expected, Ms timeout = Ms(6000));
     ::testing::AssertionResult waitForPicture(const View& v, Ms timeout = Ms(6000)) {
         return waitForPicture(expectedPicture(v), timeout);
@@ -174,6 +178,7 @@ private:
     Capture out_;
     Capture err_;
     bool settleUp_ = true;
+    int width_ = 1024, height_ = 768;  // the window's size
 };
 
 // A test with the program running and showing its first picture; `view` tracks what the input

@@ -28,6 +28,27 @@ int markerPixels(const Picture& p) {
 using Mouse = Running;
 using Wheel = Running;
 
+// No reshape callback: a resized window shows the image 1:1 at its bottom-left corner (larger: the
+// rest is not drawn; smaller: the image's bottom-left part), and the pointer still maps to the seed
+// through the centre (512, 384), so the marker is no longer under it.
+TEST_F(Mouse, AResizedWindowKeepsTheImageBottomLeftAndTheSeedMapping) {
+    const struct {
+        int width, height;
+        Click click;
+    } steps[] = {{1200, 900, {kLeft, 600, 500}},
+                 {800, 600, {kRight, 300, 200}},
+                 {1024, 768, {kLeft, 100, 700}}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + ", " +
+                     where(s.click));
+        ASSERT_TRUE(session.resize(s.width, s.height));
+        ASSERT_TRUE(session.waitForPicture(view)) << "before the click";
+        session.clickAt(s.click.button, s.click.x, s.click.y);
+        view.seedFrom(s.click.x, s.click.y);
+        ASSERT_TRUE(session.waitForPicture(view));
+    }
+}
+
 TEST_F(Mouse, ClicksPutTheSeedOneRowAboveThePointer) {
     // Each click lands somewhere new, so every wait sees a different picture.
     const Click clicks[] = {
