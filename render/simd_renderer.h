@@ -1,5 +1,5 @@
 // The SIMD renderer: the CPU renderer's image, bit for bit, computed on vector lanes (Google
-// Highway, the best target this CPU supports unless one is named) and on several threads (OpenMP).
+// Highway, the best target this CPU supports unless one is named) and on several worker threads.
 #pragma once
 
 #include <atomic>
@@ -17,9 +17,10 @@ constexpr float SEED_MARKER_SQUARE_MAX = 0x1.a36e3p-14f;
 
 // How the lanes share the work. Tiles: each vector holds a run of adjacent pixels of one row and
 // takes the next run once all of its lanes are done. Refill: a lane whose pixel is done takes the
-// next pixel at once, which keeps the lanes busy when escape times differ widely, at a cost per
-// refill that only pays at high limits. Auto picks refill from the limit where it was measured
-// faster (docs/performance.md): 200 with 16 lanes (AVX-512), 500 with 4 to 8; tiles below.
+// next pixel at the end of its block of steps, which keeps the lanes busy when escape times
+// differ widely, at a cost per refill that only pays at high limits. Auto picks refill from the
+// limit where `julia-fractals-bench refill` measured it faster (docs/performance.md): 200 with
+// 16 lanes (AVX-512), 500 with 4 to 8; tiles below.
 enum class SimdMode { Auto, Tiles, Refill };
 
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
