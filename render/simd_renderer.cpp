@@ -355,6 +355,13 @@ HWY_INLINE bool AllStopped(const Four<Orbit>& q) {
     return hn::AllFalse(DF(), hn::Or(hn::Or(q.v0.run, q.v1.run), hn::Or(q.v2.run, q.v3.run)));
 }
 
+// Whether some vector of q has no running lane (a vector without pixels has none).
+HWY_INLINE bool AnyStopped(const Four<Orbit>& q) {
+    const DF df;
+    return hn::AllFalse(df, q.v0.run) | hn::AllFalse(df, q.v1.run) | hn::AllFalse(df, q.v2.run) |
+           hn::AllFalse(df, q.v3.run);
+}
+
 // The colour of a count 0 <= c <= limit: 1 - c/limit below the limit, 0 at it, where c/limit is
 // exactly 1 already. So only a limit of 0 or below (no step: c = 0) needs a test, once per frame.
 HWY_INLINE VF ColorOf(const Frame& k, VI c) {
@@ -457,8 +464,8 @@ HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, cons
     const DF df;
     const VF colors = ColorOf(k, k.laneIndex);
     const Palette palette{f.precision < static_cast<int>(hn::Lanes(df)), colors};
-    Four<int> col{-1, -1, -1, -1};
     for (int i = row0; i < row1; i++) {
+        Four<int> col{-1, -1, -1, -1};
         const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
         // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel of
         // the row is in the marker (a NaN dy leaves the test to RedOf).
@@ -469,6 +476,8 @@ HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, cons
         ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE { Take(k, r, o, c); });
         for (;;) {
             StepAll(k, q);
+            // One branch while every vector runs: measured faster with four lanes, not with more.
+            if (hn::MaxLanes(df) <= 4 && !AnyStopped(q)) continue;
             // Four named results rather than one accumulated in ForEach: GCC lays out the
             // branches better (docs/performance.md).
             const bool busy0 = Poll(k, palette, r, q.v0, col.v0);
