@@ -22,7 +22,7 @@ void initCPU() {
     state.h_pixels = allocHostImage();
 }
 
-void cleanCPU() {
+static void cleanCPU() {
     free(state.h_pixels);
     state.h_pixels = nullptr;
 }
@@ -40,46 +40,47 @@ const char* fallbackName() {
 
 // The best target this CPU runs and every thread OpenMP would use (OMP_NUM_THREADS limits them;
 // a thread limit caps them too, so the title never names more threads than a frame gets).
-void initSIMD() {
+static void initSIMD() {
     findSimdTarget("", &simdRun.target);
     simdRun.threads = std::min(simdThreads(0), omp_get_thread_limit());
     state.h_pixels = allocHostImage();
 }
 
-void cleanSIMD() {
+static void cleanSIMD() {
     cleanCPU();
 }
 
-// Without a usable GPU the device image cannot exist; the program then says why and stays on the
-// CPU renderer it came from, so the title never claims a GPU that renders nothing.
-void initGPU() {
+// Without a usable GPU the device image cannot exist; this says why, allocates nothing and returns
+// false, and setMode stays on the CPU renderer the user came from, so the title never claims a GPU
+// that renders nothing.
+static bool initGPU() {
     std::string why;
     float4* d = allocDeviceImage(&why);
     if (d == nullptr) {
         printf("ERROR: no usable GPU: %s; staying on the %s renderer\n", why.c_str(),
                fallbackName());
         fflush(stdout);
-        state.mode = gpuFallbackMode();
-        initMode();
-        return;
+        return false;
     }
     state.d_pixels = d;
     state.h_pixels = allocHostImage();
+    return true;
 }
 
-void cleanGPU() {
+static void cleanGPU() {
     freeDeviceImage(state.d_pixels);
     state.d_pixels = nullptr;
     free(state.h_pixels);
     state.h_pixels = nullptr;
 }
 
-void initMode() {
+bool initMode() {
     switch (state.mode) {
         case MODE_CPU: initCPU(); break;
-        case MODE_GPU: initGPU(); break;
+        case MODE_GPU: return initGPU();
         case MODE_SIMD: initSIMD(); break;
     }
+    return true;
 }
 
 void cleanMode() {
@@ -95,5 +96,8 @@ void setMode(int m) {
     if (m != MODE_GPU) cpuSideMode = m;
     cleanMode();
     state.mode = m;
-    initMode();
+    if (!initMode()) {
+        state.mode = gpuFallbackMode();
+        initMode();
+    }
 }
