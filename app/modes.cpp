@@ -14,8 +14,14 @@
 #include "gpu_renderer.h"
 
 // Cleared, so that a display before the first frame step shows black rather than old memory.
+// Without one the mode runs on with no image: the frame step and the display skip it.
 static float4* allocHostImage() {
-    return static_cast<float4*>(calloc(1, BUFFER_SIZE));
+    float4* image = static_cast<float4*>(calloc(1, BUFFER_SIZE));
+    if (image == nullptr) {
+        printf("ERROR: cannot allocate the host image (%zu bytes)\n", BUFFER_SIZE);
+        fflush(stdout);
+    }
+    return image;
 }
 
 void initCPU() {

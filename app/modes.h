@@ -4,7 +4,8 @@
 
 void initCPU();
 // The buffers of the current mode; false, with nothing allocated, when it is GPU mode and no GPU
-// can hold its image (the reason is then printed).
+// can hold its image (the reason is then printed). A host image that cannot be allocated is
+// reported and left null; the mode runs on without it.
 bool initMode();
 void cleanMode();
 // Selecting GPU mode without a usable GPU leaves the CPU renderer the user came from current.
