@@ -72,8 +72,9 @@ int answerOwnOptions(int argc, char** argv) {
     app.set_help_flag();  // ours prints USAGE
     app.allow_extras();   // GLUT's options, which glutInit reads from argv itself
     bool help = false, version = false;
-    app.add_flag("--help", help);
-    app.add_flag("--version", version);
+    // "--help=false" would otherwise open the window: a flag takes no value.
+    app.add_flag("--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
     std::vector<std::string> args = withoutGlutValues(argc, argv);
     try {
         app.parse(args);

@@ -14,15 +14,21 @@
 #include "gpu_renderer.h"
 
 // Cleared, so that a display before the first frame step shows black rather than old memory.
+// Without one the mode runs on with no image: the frame step and the display skip it.
 static float4* allocHostImage() {
-    return static_cast<float4*>(calloc(1, BUFFER_SIZE));
+    float4* image = static_cast<float4*>(calloc(1, BUFFER_SIZE));
+    if (image == nullptr) {
+        printf("ERROR: cannot allocate the host image (%zu bytes)\n", BUFFER_SIZE);
+        fflush(stdout);
+    }
+    return image;
 }
 
 void initCPU() {
     state.h_pixels = allocHostImage();
 }
 
-void cleanCPU() {
+static void cleanCPU() {
     free(state.h_pixels);
     state.h_pixels = nullptr;
 }
@@ -40,46 +46,47 @@ const char* fallbackName() {
 
 // The best target this CPU runs and every thread OpenMP would use (OMP_NUM_THREADS limits them;
 // a thread limit caps them too, so the title never names more threads than a frame gets).
-void initSIMD() {
+static void initSIMD() {
     findSimdTarget("", &simdRun.target);
     simdRun.threads = std::min(simdThreads(0), omp_get_thread_limit());
     state.h_pixels = allocHostImage();
 }
 
-void cleanSIMD() {
+static void cleanSIMD() {
     cleanCPU();
 }
 
-// Without a usable GPU the device image cannot exist; the program then says why and stays on the
-// CPU renderer it came from, so the title never claims a GPU that renders nothing.
-void initGPU() {
+// Without a usable GPU the device image cannot exist; this says why, allocates nothing and returns
+// false, and setMode stays on the CPU renderer the user came from, so the title never claims a GPU
+// that renders nothing.
+static bool initGPU() {
     std::string why;
     float4* d = allocDeviceImage(&why);
     if (d == nullptr) {
         printf("ERROR: no usable GPU: %s; staying on the %s renderer\n", why.c_str(),
                fallbackName());
         fflush(stdout);
-        state.mode = gpuFallbackMode();
-        initMode();
-        return;
+        return false;
     }
     state.d_pixels = d;
     state.h_pixels = allocHostImage();
+    return true;
 }
 
-void cleanGPU() {
+static void cleanGPU() {
     freeDeviceImage(state.d_pixels);
     state.d_pixels = nullptr;
     free(state.h_pixels);
     state.h_pixels = nullptr;
 }
 
-void initMode() {
+bool initMode() {
     switch (state.mode) {
         case MODE_CPU: initCPU(); break;
-        case MODE_GPU: initGPU(); break;
+        case MODE_GPU: return initGPU();
         case MODE_SIMD: initSIMD(); break;
     }
+    return true;
 }
 
 void cleanMode() {
@@ -95,5 +102,8 @@ void setMode(int m) {
     if (m != MODE_GPU) cpuSideMode = m;
     cleanMode();
     state.mode = m;
-    initMode();
+    if (!initMode()) {
+        state.mode = gpuFallbackMode();
+        initMode();
+    }
 }

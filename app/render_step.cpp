@@ -10,16 +10,17 @@
 #include "modes.h"
 #include "simd_renderer.h"
 
-void computeJuliaCPU() {
+static void computeJuliaCPU() {
     renderJuliaCPU(state.h_pixels, frameParams(state));
 }
 
 // The workers run only inside this call: between frames they sleep and the GLUT thread draws.
-void computeJuliaSIMD() {
+static void computeJuliaSIMD() {
     renderJuliaSIMD(simdRun.target, state.h_pixels, frameParams(state), simdRun.threads);
 }
 
-bool computeJuliaGPU() {
+// Returns false when the GPU could not render the frame, after printing why.
+static bool computeJuliaGPU() {
     std::string why;
     if (!renderJuliaGPU(state.h_pixels, state.d_pixels, frameParams(state), &why)) {
         printf("ERROR: the GPU could not render the frame: %s; switching to the %s renderer\n",

@@ -3,8 +3,4 @@
 // No window is involved, so the tests run it directly.
 #pragma once
 
-void computeJuliaCPU();
-void computeJuliaSIMD();
-// Returns false when the GPU could not render the frame; the reason has then been printed.
-bool computeJuliaGPU();
 void renderCurrentMode();

@@ -1,8 +1,14 @@
 // Mode switching without a window: the buffers each mode owns, reallocation on every switch, and a
 // GPU mode that refuses to pretend when no GPU can hold its image or render its frame.
 #include <malloc.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -143,6 +149,53 @@ TEST_F(Modes, GpuModeWithoutAGpuSaysSoAndTheCpuRenders) {
         }
         EXPECT_EQ(bytesInUse(), inUse) << "host memory grew across failed tries";
     }
+}
+
+// A host image that cannot be had is reported on one line, and the mode runs on without it: the
+// frame step renders nothing, and the next switch allocates it again. The address space is capped
+// in a child process, so that no other allocation of the test run fails.
+TEST_F(Modes, AHostImageThatCannotBeAllocatedIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space and aborts on a failed "
+                    "allocation; an address-space cap cannot work under it";
+#else
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        cleanMode();
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        struct rlimit cap, saved;
+        getrlimit(RLIMIT_AS, &saved);
+        cap = saved;
+        cap.rlim_cur = (rlim_t)pages * sysconf(_SC_PAGESIZE) + (4 << 20);
+        setrlimit(RLIMIT_AS, &cap);
+        void* probe = mmap(nullptr, BUFFER_SIZE, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (probe != MAP_FAILED) _exit(77);  // the cap is not enforced (qemu-user ignores it)
+        setMode(MODE_CPU);
+        if (state.h_pixels != nullptr || state.mode != MODE_CPU) _exit(1);
+        renderCurrentMode();
+        setrlimit(RLIMIT_AS, &saved);
+        setMode(MODE_CPU);
+        _exit(state.h_pixels != nullptr && allZero(state.h_pixels) ? 0 : 2);
+    }
+    close(out[1]);
+    std::string said;
+    char buf[256];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "the address-space cap is not enforced here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: an image or another mode; 2: none after the cap";
+    EXPECT_EQ(said, "ERROR: cannot allocate the host image (12582912 bytes)\n");
+#endif
 }
 
 }  // namespace

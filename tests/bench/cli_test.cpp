@@ -288,6 +288,15 @@ TEST(Cli, HelpAndVersionGoToStandardOutput) {
         EXPECT_EQ(bad.status, t.refused) << t.name;
         EXPECT_EQ(lines(bad.err), 1) << bad.err;
         EXPECT_TRUE(bad.out.empty()) << bad.out;
+        // A flag takes no value: the tool itself refuses these (the viewer would otherwise go on
+        // to GLUT, which fails here without a display, with another message).
+        for (const char* flagWithValue : {"--help=false", "--version=x"}) {
+            const Result r = runTool(t.exe, flagWithValue);
+            EXPECT_EQ(r.status, t.refused) << t.name << " " << flagWithValue;
+            EXPECT_EQ(r.err.rfind(t.name + ": ", 0), 0u) << r.err;
+            EXPECT_EQ(lines(r.err), 1) << r.err;
+            EXPECT_TRUE(r.out.empty()) << r.out;
+        }
     }
 }
 
