@@ -21,6 +21,7 @@
 #include <omp.h>
 
 #include "geometry.h"
+#include "julia.h"
 #include "worker_pool.h"
 
 #ifndef JULIA_SIMD_RENDERER_SHARED
@@ -400,7 +401,8 @@ HWY_INLINE void StorePixels(const Frame& k, VF red, VF color, float* out) {
 #endif
 }
 
-// Plane coordinate of pixel offsets from the origin's row or column.
+// planeX and planeY of core/julia.h for a vector of offsets from the origin's column or row: the
+// integer offset is exact, then one rounded product, as there.
 HWY_INLINE VF Plane(const Frame& k, VI offset) {
     return hn::Mul(k.scale, hn::ConvertTo(DF(), offset));
 }
@@ -466,7 +468,7 @@ HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, cons
     const Palette palette{f.precision < static_cast<int>(hn::Lanes(df)), colors};
     for (int i = row0; i < row1; i++) {
         Four<int> col{-1, -1, -1, -1};
-        const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
+        const float yRow = planeY(i, f.scale);
         // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel of
         // the row is in the marker (a NaN dy leaves the test to RedOf).
         const float dy = yRow - f.my;

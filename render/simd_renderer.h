@@ -10,11 +10,6 @@
 #include "frame_params.h"
 #include "pixel.h"
 
-// s = dx*dx + dy*dy lies inside the seed marker exactly when 0 <= s <= this: the largest float
-// whose correctly rounded square root, widened to double, is below the marker's radius of 0.01. A
-// test holds it to the square-root rule for every float.
-constexpr float SEED_MARKER_SQUARE_MAX = 0x1.a36e3p-14f;
-
 // How the lanes share the work. Tiles: each vector holds a run of adjacent pixels of one row and
 // takes the next run once all of its lanes are done. Refill: a lane whose pixel is done takes the
 // next pixel at the end of its block of steps, which keeps the lanes busy when escape times
