@@ -32,12 +32,12 @@ namespace julia_simd {
 constexpr int REFILL_BAND_ROWS = 16;
 constexpr int TILE_BAND_ROWS = 8;
 // The refill mode's steps between its checks for escaped lanes: EXACT_BLOCK with the escape test at
-// every step, up to FAST_BLOCK without it (fast blocks), taken after CALM_BLOCKS blocks in a row
-// without a refill, at most MOST_CALM_BLOCKS.
+// every step, up to FAST_BLOCK without it (fast blocks), taken after a back-off of
+// BACKOFF_MIN_BLOCKS to BACKOFF_MAX_BLOCKS blocks in a row without a refill.
 constexpr int EXACT_BLOCK = 8;  // ExactBlock unrolls this many
 constexpr int FAST_BLOCK = 64;
-constexpr int CALM_BLOCKS = 2;
-constexpr int MOST_CALM_BLOCKS = 256;
+constexpr int BACKOFF_MIN_BLOCKS = 2;
+constexpr int BACKOFF_MAX_BLOCKS = 256;
 }  // namespace julia_simd
 #endif
 
@@ -84,38 +84,43 @@ constexpr int WIDTH_BITS = 10;
 // What every step and pixel of a frame needs, set once per call. References to the caller's
 // locals, since an SVE vector cannot be a member.
 struct Frame {
-    const VF &mx, &my, &scale, &four, &one, &limitF, &markerMax;
-    const VI& limit;
-    const VI& laneIndex;  // 0, 1, 2, ...
-    const MF& start;      // the run mask of a fresh pixel: none at a limit of 0 or below
-    const VI& blockLast;  // a running count above this is within EXACT_BLOCK steps of the limit
+    const VF &mx, &my, &scale, &four, &one;
+    const VF& precisionF;  // the iteration limit, as a float
+    const VF& markerMax;   // SEED_MARKER_SQUARE_MAX
+    const VI& precision;   // the iteration limit
+    const VI& laneIndex;   // 0, 1, 2, ...
+    const MF& start;       // the run mask of a fresh pixel: none at a limit of 0 or below
+    const VI& blockLast;   // a running count above this is within EXACT_BLOCK steps of the limit
     const FrameParams& params;
 };
 
 // Calls body(frame) with the frame's constants.
 template <class Body>
-HWY_INLINE void WithFrame(const FrameParams& f, const Body& body) {
+HWY_INLINE void WithFrame(const FrameParams& params, const Body& body) {
     const DF df;
     const DI di;
-    const VF mx = hn::Set(df, f.mx), my = hn::Set(df, f.my), scale = hn::Set(df, f.scale);
+    const VF mx = hn::Set(df, params.mx), my = hn::Set(df, params.my);
+    const VF scale = hn::Set(df, params.scale);
     const VF four = hn::Set(df, 4.0f), one = hn::Set(df, 1.0f);
-    const VF limitF = hn::Set(df, static_cast<float>(f.precision));
+    const VF precisionF = hn::Set(df, static_cast<float>(params.precision));
     const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
-    const VI limit = hn::Set(di, f.precision);
+    const VI precision = hn::Set(di, params.precision);
     const VI laneIndex = hn::Iota(di, 0);  // built once: Iota goes through memory
-    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));
-    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - EXACT_BLOCK : 0);
-    body(Frame{mx, my, scale, four, one, limitF, markerMax, limit, laneIndex, start, blockLast, f});
+    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), precision));
+    const VI blockLast =
+        hn::Set(di, params.precision > 0 ? params.precision - EXACT_BLOCK : 0);
+    body(Frame{mx, my, scale, four, one, precisionF, markerMax, precision, laneIndex, start,
+               blockLast, params});
 }
 
-// One vector of pixels in flight. Lanes hold the iterate a_k = (ar, ai) after k >= 1 steps and c,
-// the number of magnitude checks passed; a lane runs while no check failed and c < limit. A
-// stopped lane's c no longer changes: below the limit it is the escape step, at the limit the
-// point stayed bounded. References to locals, as for Frame.
+// One vector of pixels in flight. Lanes hold the iterate a_k = (ar, ai) after k >= 1 steps and
+// `count`, the number of magnitude checks passed; a lane runs while no check failed and its count
+// is below the limit. A stopped lane's count no longer changes: below the limit it is the escape
+// step, at the limit the point stayed bounded. References to locals, as for Frame.
 struct Orbit {
     VF& ar;
     VF& ai;
-    VI& c;
+    VI& count;
     MF& run;
 };
 
@@ -126,20 +131,20 @@ struct Four {
     T v0, v1, v2, v3;
 };
 
-// f(a.vN, b.vN) for each of the four, in order.
-template <class A, class B, class F>
-HWY_INLINE void ForEach(Four<A>& a, Four<B>& b, const F& f) {
-    f(a.v0, b.v0);
-    f(a.v1, b.v1);
-    f(a.v2, b.v2);
-    f(a.v3, b.v3);
+// fn(a.vN, b.vN) for each of the four, in order.
+template <class A, class B, class Fn>
+HWY_INLINE void ForEach(Four<A>& a, Four<B>& b, const Fn& fn) {
+    fn(a.v0, b.v0);
+    fn(a.v1, b.v1);
+    fn(a.v2, b.v2);
+    fn(a.v3, b.v3);
 }
-template <class A, class F>
-HWY_INLINE void ForEach(Four<A>& a, const F& f) {
-    f(a.v0);
-    f(a.v1);
-    f(a.v2);
-    f(a.v3);
+template <class A, class Fn>
+HWY_INLINE void ForEach(Four<A>& a, const Fn& fn) {
+    fn(a.v0);
+    fn(a.v1);
+    fn(a.v2);
+    fn(a.v3);
 }
 
 // Calls body(orbits) with four vectors of stopped lanes.
@@ -149,67 +154,72 @@ HWY_INLINE void WithFourOrbits(const Body& body) {
     const DI di;
     VF ar0 = hn::Zero(df), ai0 = ar0, ar1 = ar0, ai1 = ar0, ar2 = ar0, ai2 = ar0, ar3 = ar0,
        ai3 = ar0;
-    VI c0 = hn::Zero(di), c1 = c0, c2 = c0, c3 = c0;
+    VI count0 = hn::Zero(di), count1 = count0, count2 = count0, count3 = count0;
     MF run0 = hn::FirstN(df, 0), run1 = run0, run2 = run0, run3 = run0;
-    Four<Orbit> q{
-        {ar0, ai0, c0, run0}, {ar1, ai1, c1, run1}, {ar2, ai2, c2, run2}, {ar3, ai3, c3, run3}};
-    body(q);
+    Four<Orbit> orbits{{ar0, ai0, count0, run0},
+                       {ar1, ai1, count1, run1},
+                       {ar2, ai2, count2, run2},
+                       {ar3, ai3, count3, run3}};
+    body(orbits);
 }
 
 // a_1 from the sample point; the count and the run mask are the caller's.
-HWY_INLINE void Begin(const Frame& k, VF x, VF y, VF& ar, VF& ai) {
-    ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), k.mx);
+HWY_INLINE void Begin(const Frame& frame, VF x, VF y, VF& ar, VF& ai) {
+    ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), frame.mx);
     const VF xy = hn::Mul(x, y);
-    ai = hn::Add(hn::Add(xy, xy), k.my);
+    ai = hn::Add(hn::Add(xy, xy), frame.my);
 }
 
-// One check of a_k and one step to a_(k+1); the squares serve both. The limit is StopAtLimit's.
-HWY_INLINE void StepCount(const Frame& k, Orbit& o) {
+// One check of a_k and one step to a_(k+1); the squares serve both. The limit is
+// StopAtPrecision's.
+HWY_INLINE void StepCount(const Frame& frame, Orbit& o) {
     const DI di;
     const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
 #if JULIA_AVX512
     // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running.
-    o.run.raw = _mm512_mask_cmp_ps_mask(o.run.raw, hn::Add(rr, ii).raw, k.four.raw, _CMP_NGT_UQ);
-    o.c = hn::IfThenElse(hn::RebindMask(di, o.run), hn::Add(o.c, hn::Set(di, 1)), o.c);
+    o.run.raw =
+        _mm512_mask_cmp_ps_mask(o.run.raw, hn::Add(rr, ii).raw, frame.four.raw, _CMP_NGT_UQ);
+    o.count = hn::IfThenElse(hn::RebindMask(di, o.run), hn::Add(o.count, hn::Set(di, 1)), o.count);
 #else
-    o.run = hn::AndNot(hn::Gt(hn::Add(rr, ii), k.four), o.run);  // false for a NaN magnitude
+    o.run = hn::AndNot(hn::Gt(hn::Add(rr, ii), frame.four), o.run);  // false for a NaN magnitude
     // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
-    o.c = hn::Sub(o.c, hn::VecFromMask(di, hn::RebindMask(di, o.run)));
+    o.count = hn::Sub(o.count, hn::VecFromMask(di, hn::RebindMask(di, o.run)));
 #endif
-    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
-    o.ai = hn::Add(hn::Add(ri, ri), k.my);
+    o.ar = hn::Add(hn::Sub(rr, ii), frame.mx);
+    o.ai = hn::Add(hn::Add(ri, ri), frame.my);
 }
 
-HWY_INLINE void StopAtLimit(const Frame& k, Orbit& o) {
+// Stops the lanes whose count reached the limit.
+HWY_INLINE void StopAtPrecision(const Frame& frame, Orbit& o) {
 #if JULIA_AVX512
-    o.run.raw = _mm512_mask_cmplt_epi32_mask(o.run.raw, o.c.raw, k.limit.raw);  // one compare
+    o.run.raw = _mm512_mask_cmplt_epi32_mask(o.run.raw, o.count.raw, frame.precision.raw);
 #else
-    o.run = hn::And(o.run, hn::RebindMask(DF(), hn::Lt(o.c, k.limit)));
+    o.run = hn::And(o.run, hn::RebindMask(DF(), hn::Lt(o.count, frame.precision)));
 #endif
 }
 
-HWY_INLINE void StepAll(const Frame& k, Four<Orbit>& q) {
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        StepCount(k, o);
-        StopAtLimit(k, o);
+HWY_INLINE void StepAll(const Frame& frame, Four<Orbit>& orbits) {
+    ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        StepCount(frame, o);
+        StopAtPrecision(frame, o);
     });
 }
 
 // Whether no running lane of o is within EXACT_BLOCK steps of the limit.
-HWY_INLINE bool RoomForBlock(const Frame& k, const Orbit& o) {
+HWY_INLINE bool RoomForBlock(const Frame& frame, const Orbit& o) {
     const DI di;
-    return hn::AllFalse(di, hn::And(hn::RebindMask(di, o.run), hn::Gt(o.c, k.blockLast)));
+    return hn::AllFalse(di, hn::And(hn::RebindMask(di, o.run), hn::Gt(o.count, frame.blockLast)));
 }
 
-// The steps every running lane of q can take before its limit, since a count grows by at most one
-// a step; the limit itself when none runs.
-HWY_INLINE int Room(const Frame& k, Four<Orbit>& q) {
+// The steps every running lane of orbits can take before its limit, since a count grows by at most
+// one a step; the limit itself when none runs.
+HWY_INLINE int Room(const Frame& frame, Four<Orbit>& orbits) {
     const DI di;
     VI most = hn::Zero(di);
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        most = hn::Max(most, hn::IfThenElseZero(hn::RebindMask(di, o.run), o.c));
+    ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        most = hn::Max(most, hn::IfThenElseZero(hn::RebindMask(di, o.run), o.count));
     });
-    return k.params.precision - hn::GetLane(hn::MaxOfLanes(di, most));
+    return frame.params.precision - hn::GetLane(hn::MaxOfLanes(di, most));
 }
 
 // A vector's state at a block's start and the largest magnitude the block's fast steps checked.
@@ -220,56 +230,59 @@ struct Probe {
 };
 
 // One step with the float operations only: no escape test, no count, the magnitude into peak.
-HWY_INLINE void StepPeak(const Frame& k, Orbit& o, VF& peak) {
+HWY_INLINE void StepPeak(const Frame& frame, Orbit& o, VF& peak) {
     const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
     peak = hn::Max(peak, hn::Add(rr, ii));
-    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
-    o.ai = hn::Add(hn::Add(ri, ri), k.my);
+    o.ar = hn::Add(hn::Sub(rr, ii), frame.mx);
+    o.ai = hn::Add(hn::Add(ri, ri), frame.my);
 }
 
 // After a fast block: a running lane whose peak is <= 4 passed each check, and its count grows by
 // the block's steps. The other running lanes (suspects) run the block again from its start with the
 // exact test, until they stop; the same operations give the same iterates, so a suspect that never
 // stops ends on the fast steps' values. A peak above 4 may come from a lane that came back under it
-// (|c| > 2): the re-run sorts that out. Whatever Max does with a NaN, a lane that passed 4 ends
-// with a peak above 4 or NaN (an iterate that is NaN stays NaN), and a NaN peak makes a suspect
-// too.
-HWY_INLINE bool SettleBlock(const Frame& k, Orbit& o, const Probe& p, int steps) {
+// (possible for a seed beyond radius 2): the re-run sorts that out. Whatever Max does with a NaN,
+// a lane that passed 4 ends with a peak above 4 or NaN (an iterate that is NaN stays NaN), and a
+// NaN peak makes a suspect too.
+HWY_INLINE bool SettleBlock(const Frame& frame, Orbit& o, const Probe& probe, int steps) {
     const DI di;
-    MF suspect = hn::AndNot(hn::Le(p.peak, k.four), o.run);
+    MF suspect = hn::AndNot(hn::Le(probe.peak, frame.four), o.run);
     const MF steady = hn::AndNot(suspect, o.run);
-    o.c = hn::Add(o.c, hn::IfThenElseZero(hn::RebindMask(di, steady), hn::Set(di, steps)));
+    o.count = hn::Add(o.count, hn::IfThenElseZero(hn::RebindMask(di, steady), hn::Set(di, steps)));
     if (hn::AllFalse(DF(), suspect)) return true;
     // The blend keeps the compiler from holding the fast steps' values for the re-run.
-    VF ar = hn::IfThenElse(suspect, p.ar, o.ar), ai = hn::IfThenElse(suspect, p.ai, o.ai);
-    Orbit rerun{ar, ai, o.c, suspect};
-    for (int b = 0; b < steps && !hn::AllFalse(DF(), suspect); b++) StepCount(k, rerun);
+    VF ar = hn::IfThenElse(suspect, probe.ar, o.ar), ai = hn::IfThenElse(suspect, probe.ai, o.ai);
+    Orbit rerun{ar, ai, o.count, suspect};
+    for (int b = 0; b < steps && !hn::AllFalse(DF(), suspect); b++) StepCount(frame, rerun);
     o.run = hn::Or(steady, suspect);
     return false;
 }
 
 // `steps` steps without the escape test, then the test settled per lane. True when no running lane
 // passed 4.
-HWY_INLINE bool FastBlock(const Frame& k, Four<Orbit>& q, int steps) {
+HWY_INLINE bool FastBlock(const Frame& frame, Four<Orbit>& orbits, int steps) {
     const DF df;
-    VF ar0 = q.v0.ar, ai0 = q.v0.ai, ar1 = q.v1.ar, ai1 = q.v1.ai, ar2 = q.v2.ar, ai2 = q.v2.ai,
-       ar3 = q.v3.ar, ai3 = q.v3.ai;
+    VF ar0 = orbits.v0.ar, ai0 = orbits.v0.ai, ar1 = orbits.v1.ar, ai1 = orbits.v1.ai,
+       ar2 = orbits.v2.ar, ai2 = orbits.v2.ai, ar3 = orbits.v3.ar, ai3 = orbits.v3.ai;
     VF peak0 = hn::Zero(df), peak1 = peak0, peak2 = peak0, peak3 = peak0;
     Four<Probe> start{{ar0, ai0, peak0}, {ar1, ai1, peak1}, {ar2, ai2, peak2}, {ar3, ai3, peak3}};
     for (int b = 0; b < steps; b++) {
-        ForEach(q, start, [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { StepPeak(k, o, p.peak); });
+        ForEach(orbits, start, [&](Orbit& o, Probe& probe) JULIA_LAMBDA_INLINE {
+            StepPeak(frame, o, probe.peak);
+        });
     }
     bool quiet = true;
-    ForEach(q, start,
-            [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { quiet &= SettleBlock(k, o, p, steps); });
+    ForEach(orbits, start, [&](Orbit& o, Probe& probe) JULIA_LAMBDA_INLINE {
+        quiet &= SettleBlock(frame, o, probe, steps);
+    });
     return quiet;
 }
 
 // EXACT_BLOCK steps with the escape test at each.
-HWY_INLINE void ExactBlock(const Frame& k, Four<Orbit>& q) {
+HWY_INLINE void ExactBlock(const Frame& frame, Four<Orbit>& orbits) {
     HWY_UNROLL(8)  // rolled, GCC kept a run mask's spill slot on the loop-carried chain
     for (int b = 0; b < EXACT_BLOCK; b++) {
-        ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(k, o); });
+        ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(frame, o); });
     }
 }
 
@@ -279,108 +292,112 @@ constexpr size_t kMaxLanes = hn::MaxLanes(DF());
 struct Parked {
     HWY_ALIGN float ar[4][kMaxLanes];
     HWY_ALIGN float ai[4][kMaxLanes];
-    HWY_ALIGN int32_t c[4][kMaxLanes];
+    HWY_ALIGN int32_t count[4][kMaxLanes];
     HWY_ALIGN int32_t run[4][kMaxLanes];  // all ones where the lane runs
 };
 
-HWY_INLINE void Park(Four<Orbit>& q, Parked& m) {
+HWY_INLINE void Park(Four<Orbit>& orbits, Parked& parked) {
     const DF df;
     const DI di;
     int v = 0;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        hn::Store(o.ar, df, m.ar[v]);
-        hn::Store(o.ai, df, m.ai[v]);
-        hn::Store(o.c, di, m.c[v]);
-        hn::Store(hn::VecFromMask(di, hn::RebindMask(di, o.run)), di, m.run[v]);
+    ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        hn::Store(o.ar, df, parked.ar[v]);
+        hn::Store(o.ai, df, parked.ai[v]);
+        hn::Store(o.count, di, parked.count[v]);
+        hn::Store(hn::VecFromMask(di, hn::RebindMask(di, o.run)), di, parked.run[v]);
         v++;
     });
 }
 
-HWY_INLINE void Unpark(const Parked& m, Four<Orbit>& q) {
+HWY_INLINE void Unpark(const Parked& parked, Four<Orbit>& orbits) {
     const DF df;
     const DI di;
     int v = 0;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        o.ar = hn::Load(df, m.ar[v]);
-        o.ai = hn::Load(df, m.ai[v]);
-        o.c = hn::Load(di, m.c[v]);
-        o.run = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, m.run[v])));
+    ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE {
+        o.ar = hn::Load(df, parked.ar[v]);
+        o.ai = hn::Load(df, parked.ai[v]);
+        o.count = hn::Load(di, parked.count[v]);
+        o.run = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, parked.run[v])));
         v++;
     });
 }
 
 // FastBlock on parked state, out of line: inlined, it crowded the exact steps' registers.
-HWY_NOINLINE bool FastBlockParked(const FrameParams& f, Parked& m, int steps) {
+HWY_NOINLINE bool FastBlockParked(const FrameParams& params, Parked& parked, int steps) {
     bool quiet = false;
-    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
-        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
-            Unpark(m, q);
-            quiet = FastBlock(k, q, steps);
-            Park(q, m);
+    WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
+            Unpark(parked, orbits);
+            quiet = FastBlock(frame, orbits, steps);
+            Park(orbits, parked);
         });
     });
     return quiet;
 }
 
-// When to take fast blocks: after `need` blocks without a refill, where fresh pixels escape early
-// more often. A fast block that some lane escaped from doubles `need`, one that none did halves it:
-// each escape re-runs its vector's block, so fast blocks only pay where escapes are rare.
-struct Calm {
-    int blocks = 0;
-    int need = CALM_BLOCKS;
+// When to take fast blocks: an exponential back-off. A fast block waits until `wait` blocks have
+// passed since the last refill, since fresh pixels escape early more often. A fast block that some
+// lane escaped from doubles `wait`, one that none did halves it: each escape re-runs its vector's
+// block, so fast blocks only pay where escapes are rare.
+struct FastBlockBackoff {
+    int blocksSinceRefill = 0;
+    int wait = BACKOFF_MIN_BLOCKS;
 };
 
 // A block of steps with the limit tested once, after them: no more steps than every running lane
 // has room for, so that the counts are the same as testing it at every step; one step where a lane
 // is within EXACT_BLOCK steps of its limit.
-HWY_INLINE void StepBlock(const Frame& k, Four<Orbit>& q, Calm& calm, Parked& parked) {
-    const int room = calm.blocks >= calm.need ? Room(k, q) : 0;
+HWY_INLINE void StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
+                          Parked& parked) {
+    const int room = backoff.blocksSinceRefill >= backoff.wait ? Room(frame, orbits) : 0;
     if (room >= EXACT_BLOCK) {
-        Park(q, parked);
-        const bool quiet = FastBlockParked(k.params, parked, std::min(FAST_BLOCK, room));
-        Unpark(parked, q);
-        calm.need = quiet ? std::max(CALM_BLOCKS, calm.need / 2)
-                          : std::min(MOST_CALM_BLOCKS, 2 * calm.need);
-    } else if (RoomForBlock(k, q.v0) && RoomForBlock(k, q.v1) && RoomForBlock(k, q.v2) &&
-               RoomForBlock(k, q.v3)) {
-        ExactBlock(k, q);
+        Park(orbits, parked);
+        const bool quiet = FastBlockParked(frame.params, parked, std::min(FAST_BLOCK, room));
+        Unpark(parked, orbits);
+        backoff.wait = quiet ? std::max(BACKOFF_MIN_BLOCKS, backoff.wait / 2)
+                             : std::min(BACKOFF_MAX_BLOCKS, 2 * backoff.wait);
+    } else if (RoomForBlock(frame, orbits.v0) && RoomForBlock(frame, orbits.v1) &&
+               RoomForBlock(frame, orbits.v2) && RoomForBlock(frame, orbits.v3)) {
+        ExactBlock(frame, orbits);
     } else {
-        StepAll(k, q);
+        StepAll(frame, orbits);
         return;
     }
-    calm.blocks++;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtLimit(k, o); });
+    backoff.blocksSinceRefill++;
+    ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtPrecision(frame, o); });
 }
 
-HWY_INLINE bool AllStopped(const Four<Orbit>& q) {
-    return hn::AllFalse(DF(), hn::Or(hn::Or(q.v0.run, q.v1.run), hn::Or(q.v2.run, q.v3.run)));
+HWY_INLINE bool AllStopped(const Four<Orbit>& orbits) {
+    return hn::AllFalse(DF(), hn::Or(hn::Or(orbits.v0.run, orbits.v1.run),
+                                     hn::Or(orbits.v2.run, orbits.v3.run)));
 }
 
-// Whether some vector of q has no running lane (a vector without pixels has none).
-HWY_INLINE bool AnyStopped(const Four<Orbit>& q) {
+// Whether some vector of orbits has no running lane (a vector without pixels has none).
+HWY_INLINE bool AnyStopped(const Four<Orbit>& orbits) {
     const DF df;
-    return hn::AllFalse(df, q.v0.run) | hn::AllFalse(df, q.v1.run) | hn::AllFalse(df, q.v2.run) |
-           hn::AllFalse(df, q.v3.run);
+    return hn::AllFalse(df, orbits.v0.run) | hn::AllFalse(df, orbits.v1.run) |
+           hn::AllFalse(df, orbits.v2.run) | hn::AllFalse(df, orbits.v3.run);
 }
 
-// The colour of a count 0 <= c <= limit: 1 - c/limit below the limit, 0 at it, where c/limit is
-// exactly 1 already. So only a limit of 0 or below (no step: c = 0) needs a test, once per frame.
-HWY_INLINE VF ColorOf(const Frame& k, VI c) {
-    const VF fraction = hn::Div(hn::ConvertTo(DF(), c), k.limitF);
-    return hn::IfThenElseZero(k.start, hn::Sub(k.one, fraction));
+// The colour of a count 0 <= count <= limit: 1 - count/limit below the limit, 0 at it, where
+// count/limit is exactly 1 already. So only a limit of 0 or below (no step: a count of 0) needs a
+// test, once per frame.
+HWY_INLINE VF ColorOf(const Frame& frame, VI count) {
+    const VF fraction = hn::Div(hn::ConvertTo(DF(), count), frame.precisionF);
+    return hn::IfThenElseZero(frame.start, hn::Sub(frame.one, fraction));
 }
 
 // The red channel: 1 inside the seed marker, else the colour.
-HWY_INLINE VF RedOf(const Frame& k, VF x, VF y, VF color) {
+HWY_INLINE VF RedOf(const Frame& frame, VF x, VF y, VF color) {
     const DF df;
-    const VF dx = hn::Sub(x, k.mx), dy = hn::Sub(y, k.my);
+    const VF dx = hn::Sub(x, frame.mx), dy = hn::Sub(y, frame.my);
     const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
-    const MF inside = hn::And(hn::Ge(s, hn::Zero(df)), hn::Le(s, k.markerMax));
-    return hn::IfThenElse(inside, k.one, color);
+    const MF inside = hn::And(hn::Ge(s, hn::Zero(df)), hn::Le(s, frame.markerMax));
+    return hn::IfThenElse(inside, frame.one, color);
 }
 
 // The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
-HWY_INLINE void StorePixels(const Frame& k, VF red, VF color, float* out) {
+HWY_INLINE void StorePixels(const Frame& frame, VF red, VF color, float* out) {
     const DF df;
 #if JULIA_AVX512
     // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes 2 and 3
@@ -397,19 +414,19 @@ HWY_INLINE void StorePixels(const Frame& k, VF red, VF color, float* out) {
         hn::StoreU(VF{px}, df, out + 16 * i);
     }
 #else
-    hn::StoreInterleaved4(red, color, k.one, k.one, df, out);
+    hn::StoreInterleaved4(red, color, frame.one, frame.one, df, out);
 #endif
 }
 
 // planeX and planeY of core/julia.h for a vector of offsets from the origin's column or row: the
 // integer offset is exact, then one rounded product, as there.
-HWY_INLINE VF Plane(const Frame& k, VI offset) {
-    return hn::Mul(k.scale, hn::ConvertTo(DF(), offset));
+HWY_INLINE VF Plane(const Frame& frame, VI offset) {
+    return hn::Mul(frame.scale, hn::ConvertTo(DF(), offset));
 }
 
 // first, first + 1, ...
-HWY_INLINE VI Counting(const Frame& k, int first) {
-    return hn::Add(k.laneIndex, hn::Set(DI(), first));
+HWY_INLINE VI Counting(const Frame& frame, int first) {
+    return hn::Add(frame.laneIndex, hn::Set(DI(), first));
 }
 
 // ---- Tiles: each vector holds a run of adjacent pixels of one row.
@@ -429,63 +446,69 @@ struct Palette {
     const VF& colors;
 };
 
-HWY_INLINE VF PaletteColor(const Frame& k, const Palette& p, VI c) {
+HWY_INLINE VF PaletteColor(const Frame& frame, const Palette& palette, VI count) {
     const DF df;
-    return p.lookup ? hn::TableLookupLanes(p.colors, hn::IndicesFromVec(df, c)) : ColorOf(k, c);
+    return palette.lookup ? hn::TableLookupLanes(palette.colors, hn::IndicesFromVec(df, count))
+                          : ColorOf(frame, count);
 }
 
 // Gives o the next `lanes` pixels of the row, from column col; col = -1 when none are left.
-HWY_INLINE void Take(const Frame& k, TileRow& r, Orbit& o, int& col) {
+HWY_INLINE void Take(const Frame& frame, TileRow& row, Orbit& o, int& col) {
     const int lanes = static_cast<int>(hn::Lanes(DF()));
-    if (r.next >= WIDTH) {
+    if (row.next >= WIDTH) {
         col = -1;
         return;
     }
-    col = std::min(r.next, WIDTH - lanes);  // a short last run repeats a few pixels
-    r.next += lanes;
-    Begin(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, o.ar, o.ai);
-    o.c = hn::Zero(DI());
-    o.run = k.start;
+    col = std::min(row.next, WIDTH - lanes);  // a short last run repeats a few pixels
+    row.next += lanes;
+    Begin(frame, Plane(frame, Counting(frame, col - ORIGIN_COLUMN)), row.y, o.ar, o.ai);
+    o.count = hn::Zero(DI());
+    o.run = frame.start;
 }
 
 // Once all of o's lanes stopped, writes its pixels and takes the next ones. True while o still
 // holds pixels.
-HWY_INLINE bool Poll(const Frame& k, const Palette& p, TileRow& r, Orbit& o, int& col) {
+HWY_INLINE bool Poll(const Frame& frame, const Palette& palette, TileRow& row, Orbit& o,
+                     int& col) {
     if (col < 0) return false;
     if (!hn::AllFalse(DF(), o.run)) return true;
-    const VF color = PaletteColor(k, p, o.c);
-    const VF red =
-        r.markerRow ? RedOf(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, color) : color;
-    StorePixels(k, red, color, r.out + 4 * col);
-    Take(k, r, o, col);
+    const VF color = PaletteColor(frame, palette, o.count);
+    const VF red = row.markerRow
+                       ? RedOf(frame, Plane(frame, Counting(frame, col - ORIGIN_COLUMN)), row.y,
+                               color)
+                       : color;
+    StorePixels(frame, red, color, row.out + 4 * col);
+    Take(frame, row, o, col);
     return col >= 0;
 }
 
-HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, const FrameParams& f,
-                            int row0, int row1) {
+HWY_INLINE void RenderTiles(const Frame& frame, Four<Orbit>& orbits, float4* pixels,
+                            const FrameParams& params, int row0, int row1) {
     const DF df;
-    const VF colors = ColorOf(k, k.laneIndex);
-    const Palette palette{f.precision < static_cast<int>(hn::Lanes(df)), colors};
+    const VF colors = ColorOf(frame, frame.laneIndex);
+    const Palette palette{params.precision < static_cast<int>(hn::Lanes(df)), colors};
     for (int i = row0; i < row1; i++) {
         Four<int> col{-1, -1, -1, -1};
-        const float yRow = planeY(i, f.scale);
+        const float yRow = planeY(i, params.scale);
         // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel of
         // the row is in the marker (a NaN dy leaves the test to RedOf).
-        const float dy = yRow - f.my;
+        const float dy = yRow - params.my;
         const VF y = hn::Set(df, yRow);
-        TileRow r{y, reinterpret_cast<float*>(pixels + i * WIDTH), 0,
-                  !(dy * dy > SEED_MARKER_SQUARE_MAX)};
-        ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE { Take(k, r, o, c); });
+        TileRow row{y, reinterpret_cast<float*>(pixels + i * WIDTH), 0,
+                    !(dy * dy > SEED_MARKER_SQUARE_MAX)};
+        ForEach(orbits, col, [&](Orbit& o, int& column) JULIA_LAMBDA_INLINE {
+            Take(frame, row, o, column);
+        });
         for (;;) {
-            StepAll(k, q);
+            StepAll(frame, orbits);
             // One branch while every vector runs: measured faster with four lanes, not with more.
-            if (hn::MaxLanes(df) <= 4 && !AnyStopped(q)) continue;
+            if (hn::MaxLanes(df) <= 4 && !AnyStopped(orbits)) continue;
             // Four named results rather than one accumulated in ForEach: GCC lays out the
             // branches better (docs/performance.md).
-            const bool busy0 = Poll(k, palette, r, q.v0, col.v0);
-            const bool busy1 = Poll(k, palette, r, q.v1, col.v1);
-            const bool busy2 = Poll(k, palette, r, q.v2, col.v2);
-            const bool busy3 = Poll(k, palette, r, q.v3, col.v3);
+            const bool busy0 = Poll(frame, palette, row, orbits.v0, col.v0);
+            const bool busy1 = Poll(frame, palette, row, orbits.v1, col.v1);
+            const bool busy2 = Poll(frame, palette, row, orbits.v2, col.v2);
+            const bool busy3 = Poll(frame, palette, row, orbits.v3, col.v3);
             if (!(busy0 || busy1 || busy2 || busy3)) break;
         }
     }
@@ -509,122 +532,123 @@ struct Refill {
     uint8_t bits[(kMaxLanes + 7) / 8 + 8];
 };
 
-HWY_INLINE VF XOf(const Frame& k, const Refill& r, VI idx) {
-    return Plane(k, hn::Sub(hn::And(idx, r.columnMask), r.originColumn));
+HWY_INLINE VF XOf(const Frame& frame, const Refill& refill, VI idx) {
+    return Plane(frame, hn::Sub(hn::And(idx, refill.columnMask), refill.originColumn));
 }
-HWY_INLINE VF YOf(const Frame& k, const Refill& r, VI idx) {
-    return Plane(k, hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), r.originRow));
+HWY_INLINE VF YOf(const Frame& frame, const Refill& refill, VI idx) {
+    return Plane(frame, hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), refill.originRow));
 }
 
-HWY_INLINE bool LaneBit(const uint8_t* bits, int l) {
-    return (bits[l >> 3] >> (l & 7)) & 1;
+HWY_INLINE bool LaneBit(const uint8_t* bits, int lane) {
+    return (bits[lane >> 3] >> (lane & 7)) & 1;
 }
 
 // Writes the pixels of o's lanes that hold one and stopped.
-HWY_INLINE void Flush(const Frame& k, Refill& r, const Orbit& o, VI idx) {
+HWY_INLINE void Flush(const Frame& frame, Refill& refill, const Orbit& o, VI idx) {
     const DI di;
-    const MI done = hn::AndNot(hn::RebindMask(di, o.run), hn::Gt(idx, r.none));
+    const MI done = hn::AndNot(hn::RebindMask(di, o.run), hn::Gt(idx, refill.none));
     if (hn::AllFalse(di, done)) return;
-    const VF color = ColorOf(k, o.c);
-    StorePixels(k, RedOf(k, XOf(k, r, idx), YOf(k, r, idx), color), color,
-                reinterpret_cast<float*>(r.out));
-    hn::Store(idx, di, r.outIndex);
-    hn::StoreMaskBits(di, done, r.bits);
+    const VF color = ColorOf(frame, o.count);
+    StorePixels(frame, RedOf(frame, XOf(frame, refill, idx), YOf(frame, refill, idx), color), color,
+                reinterpret_cast<float*>(refill.out));
+    hn::Store(idx, di, refill.outIndex);
+    hn::StoreMaskBits(di, done, refill.bits);
     const int lanes = static_cast<int>(hn::Lanes(di));
-    for (int l = 0; l < lanes; l++) {
-        if (LaneBit(r.bits, l)) r.pixels[r.outIndex[l]] = r.out[l];
+    for (int lane = 0; lane < lanes; lane++) {
+        if (LaneBit(refill.bits, lane)) refill.pixels[refill.outIndex[lane]] = refill.out[lane];
     }
 }
 
 // Moves o's running lanes to the front, in order.
-HWY_INLINE void PackRunning(Refill& r, Orbit& o, VI& idx) {
+HWY_INLINE void PackRunning(Refill& refill, Orbit& o, VI& idx) {
     const DF df;
     const DI di;
     const MI runI = hn::RebindMask(di, o.run);
 #if JULIA_AVX512
     o.ar = hn::Compress(o.ar, o.run);
     o.ai = hn::Compress(o.ai, o.run);
-    o.c = hn::Compress(o.c, runI);
+    o.count = hn::Compress(o.count, runI);
     idx = hn::Compress(idx, runI);
 #else
     // Highway 1.0.3's Compress copies a lookup table onto the stack at every call here; one
     // permutation built from the mask bits serves all four vectors instead.
-    hn::StoreMaskBits(di, runI, r.bits);
+    hn::StoreMaskBits(di, runI, refill.bits);
     const int lanes = static_cast<int>(hn::Lanes(di));
     int packed = 0;
     for (int pass = 1; pass >= 0; pass--) {
-        for (int l = 0; l < lanes; l++) {
-            if (LaneBit(r.bits, l) == (pass == 1)) r.order[packed++] = l;
+        for (int lane = 0; lane < lanes; lane++) {
+            if (LaneBit(refill.bits, lane) == (pass == 1)) refill.order[packed++] = lane;
         }
     }
-    const auto orderF = hn::SetTableIndices(df, r.order);
-    const auto orderI = hn::SetTableIndices(di, r.order);
+    const auto orderF = hn::SetTableIndices(df, refill.order);
+    const auto orderI = hn::SetTableIndices(di, refill.order);
     o.ar = hn::TableLookupLanes(o.ar, orderF);
     o.ai = hn::TableLookupLanes(o.ai, orderF);
-    o.c = hn::TableLookupLanes(o.c, orderI);
+    o.count = hn::TableLookupLanes(o.count, orderI);
     idx = hn::TableLookupLanes(idx, orderI);
 #endif
 }
 
 // Writes o's finished pixels, packs its running lanes and gives the rest the next pixels.
-HWY_INLINE void RefillLanes(const Frame& k, Refill& r, Orbit& o, VI& idx) {
+HWY_INLINE void RefillLanes(const Frame& frame, Refill& refill, Orbit& o, VI& idx) {
     const DF df;
     const DI di;
     const int lanes = static_cast<int>(hn::Lanes(df));
-    Flush(k, r, o, idx);
+    Flush(frame, refill, o, idx);
     const size_t live = hn::CountTrue(df, o.run);
-    PackRunning(r, o, idx);
+    PackRunning(refill, o, idx);
     const MI kept = hn::FirstN(di, live);
-    const VI wanted = Counting(k, r.cursor - static_cast<int>(live));
-    const MI fresh = hn::AndNot(kept, hn::Lt(wanted, r.endV));
-    r.cursor = std::min(r.end, r.cursor + lanes - static_cast<int>(live));
+    const VI wanted = Counting(frame, refill.cursor - static_cast<int>(live));
+    const MI fresh = hn::AndNot(kept, hn::Lt(wanted, refill.endV));
+    refill.cursor = std::min(refill.end, refill.cursor + lanes - static_cast<int>(live));
     VF nar, nai;
-    Begin(k, XOf(k, r, wanted), YOf(k, r, wanted), nar, nai);
+    Begin(frame, XOf(frame, refill, wanted), YOf(frame, refill, wanted), nar, nai);
     const MF freshF = hn::RebindMask(df, fresh);
     o.ar = hn::IfThenElse(freshF, nar, o.ar);
     o.ai = hn::IfThenElse(freshF, nai, o.ai);
-    o.c = hn::IfThenZeroElse(fresh, o.c);
-    idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, r.none));
-    o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, k.start));
+    o.count = hn::IfThenZeroElse(fresh, o.count);
+    idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, refill.none));
+    o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, frame.start));
 }
 
-HWY_INLINE void RenderRefill(const Frame& k, Four<Orbit>& q, float4* pixels, int row0, int row1) {
+HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pixels, int row0,
+                             int row1) {
     const DF df;
     const DI di;
     const int lanes = static_cast<int>(hn::Lanes(df));
     const VI endV = hn::Set(di, row1 * WIDTH), none = hn::Set(di, -1);
     const VI columnMask = hn::Set(di, WIDTH - 1), originColumn = hn::Set(di, ORIGIN_COLUMN),
              originRow = hn::Set(di, ORIGIN_ROW);
-    Refill r{pixels,    row1 * WIDTH, row0 * WIDTH, lanes - std::max(1, lanes / 2),
-             endV,      none,         columnMask,   originColumn,
-             originRow, {},           {},           {},
-             {}};
+    Refill refill{pixels, row1 * WIDTH, row0 * WIDTH, lanes - std::max(1, lanes / 2),
+                  endV,   none,         columnMask,   originColumn,
+                  originRow, {}, {}, {}, {}};
     VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
-    Four<VI&> idx{idx0, idx1, idx2, idx3};
-    Calm calm;
+    Four<VI&> indices{idx0, idx1, idx2, idx3};
+    FastBlockBackoff backoff;
     Parked parked;
-    while (r.cursor < r.end) {
-        ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE {
-            if (static_cast<int>(hn::CountTrue(df, o.run)) > r.refillAt) return;
-            RefillLanes(k, r, o, i);
-            calm.blocks = 0;
+    while (refill.cursor < refill.end) {
+        ForEach(orbits, indices, [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE {
+            if (static_cast<int>(hn::CountTrue(df, o.run)) > refill.refillAt) return;
+            RefillLanes(frame, refill, o, idx);
+            backoff.blocksSinceRefill = 0;
         });
-        StepBlock(k, q, calm, parked);
+        StepBlock(frame, orbits, backoff, parked);
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
-    while (!AllStopped(q)) StepBlock(k, q, calm, parked);
-    ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE { Flush(k, r, o, i); });
+    while (!AllStopped(orbits)) StepBlock(frame, orbits, backoff, parked);
+    ForEach(orbits, indices,
+            [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE { Flush(frame, refill, o, idx); });
     ClearUpperHalves();
 }
 
 // Renders rows [row0, row1) in either mode.
-void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool refill) {
-    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
-        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
+void RenderRows(float4* pixels, const FrameParams& params, int row0, int row1, bool refill) {
+    WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
             if (refill) {
-                RenderRefill(k, q, pixels, row0, row1);
+                RenderRefill(frame, orbits, pixels, row0, row1);
             } else {
-                RenderTiles(k, q, pixels, f, row0, row1);
+                RenderTiles(frame, orbits, pixels, params, row0, row1);
             }
         });
     });
@@ -691,18 +715,19 @@ int simdThreads(int requested) {
     return requested > 0 ? requested : omp_get_max_threads();
 }
 
-void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
-                     SimdMode mode, std::atomic<int>* rowsDone) {
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& params,
+                     int threads, SimdMode mode, std::atomic<int>* rowsDone) {
     using namespace julia_simd;
     const int refillFrom =
         target.lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
-    const bool refill = mode == SimdMode::Refill ||
-                        (mode == SimdMode::Auto && target.lanes >= 4 && p.precision >= refillFrom);
+    const bool refill =
+        mode == SimdMode::Refill ||
+        (mode == SimdMode::Auto && target.lanes >= 4 && params.precision >= refillFrom);
     const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
     const int units = (HEIGHT + band - 1) / band;
     runOnWorkers(simdThreads(threads), units, [&](int u) {
         const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
-        target.rows(pixels, p, row0, row1, refill);
+        target.rows(pixels, params, row0, row1, refill);
         if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
     });
 }

@@ -29,7 +29,8 @@ struct SimdTarget {
     // other multi-target code, such as the bench's floors, to run the same target.
     size_t tableIndex = 0;
     // The rows [row0, row1) of the frame, as compiled for this target.
-    void (*rows)(float4* pixels, const FrameParams& p, int row0, int row1, bool refill) = nullptr;
+    void (*rows)(float4* pixels, const FrameParams& params, int row0, int row1,
+                 bool refill) = nullptr;
 };
 
 // The names of the Highway targets compiled into this program that this CPU can run, best first,
@@ -48,5 +49,6 @@ int simdThreads(int requested);
 // on `target` with simdThreads(threads) threads, which sleep between calls. `rowsDone`, when
 // given, grows by the number of rows finished as they finish, so that another thread can show
 // progress.
-void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
-                     SimdMode mode = SimdMode::Auto, std::atomic<int>* rowsDone = nullptr);
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& params,
+                     int threads, SimdMode mode = SimdMode::Auto,
+                     std::atomic<int>* rowsDone = nullptr);
