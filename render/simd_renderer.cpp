@@ -170,21 +170,26 @@ HWY_INLINE void Begin(const Frame& frame, VF x, VF y, VF& ar, VF& ai) {
     ai = hn::Add(hn::Add(xy, xy), frame.my);
 }
 
-// One check of a_k and one step to a_(k+1); the squares serve both. The limit is
-// StopAtPrecision's.
-HWY_INLINE void StepCount(const Frame& frame, Orbit& o) {
+// The escape test of one step: a running lane whose squared magnitude is above 4 stops, the others
+// count the check as passed. A NaN magnitude is not above 4, so its lane keeps running.
+HWY_INLINE void CountPassed(const Frame& frame, VF magnitude, Orbit& o) {
     const DI di;
-    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
 #if JULIA_AVX512
-    // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running.
-    o.run.raw =
-        _mm512_mask_cmp_ps_mask(o.run.raw, hn::Add(rr, ii).raw, frame.four.raw, _CMP_NGT_UQ);
+    // One masked compare (not greater, unordered) and one masked add.
+    o.run.raw = _mm512_mask_cmp_ps_mask(o.run.raw, magnitude.raw, frame.four.raw, _CMP_NGT_UQ);
     o.count = hn::IfThenElse(hn::RebindMask(di, o.run), hn::Add(o.count, hn::Set(di, 1)), o.count);
 #else
-    o.run = hn::AndNot(hn::Gt(hn::Add(rr, ii), frame.four), o.run);  // false for a NaN magnitude
+    o.run = hn::AndNot(hn::Gt(magnitude, frame.four), o.run);  // false for a NaN magnitude
     // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
     o.count = hn::Sub(o.count, hn::VecFromMask(di, hn::RebindMask(di, o.run)));
 #endif
+}
+
+// One check of a_k and one step to a_(k+1); the squares serve both. The limit is
+// StopAtPrecision's.
+HWY_INLINE void StepCount(const Frame& frame, Orbit& o) {
+    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
+    CountPassed(frame, hn::Add(rr, ii), o);
     o.ar = hn::Add(hn::Sub(rr, ii), frame.mx);
     o.ai = hn::Add(hn::Add(ri, ri), frame.my);
 }
@@ -237,24 +242,31 @@ HWY_INLINE void StepPeak(const Frame& frame, Orbit& o, VF& peak) {
     o.ai = hn::Add(hn::Add(ri, ri), frame.my);
 }
 
+// Re-runs the block's `steps` steps for the suspect lanes of o from the block's start (probe), with
+// the exact test; their counts go on in o's. Stops early once none runs. Returns the suspects still
+// running at the end. Their iterates need no copying back: the same operations gave o the same
+// values in the fast steps.
+HWY_INLINE MF Rerun(const Frame& frame, Orbit& o, const Probe& probe, MF suspect, int steps) {
+    // The blend keeps the compiler from holding the fast steps' values for the re-run.
+    VF ar = hn::IfThenElse(suspect, probe.ar, o.ar), ai = hn::IfThenElse(suspect, probe.ai, o.ai);
+    MF running = suspect;
+    Orbit rerun{ar, ai, o.count, running};
+    for (int b = 0; b < steps && !hn::AllFalse(DF(), rerun.run); b++) StepCount(frame, rerun);
+    return rerun.run;
+}
+
 // After a fast block: a running lane whose peak is <= 4 passed each check, and its count grows by
-// the block's steps. The other running lanes (suspects) run the block again from its start with the
-// exact test, until they stop; the same operations give the same iterates, so a suspect that never
-// stops ends on the fast steps' values. A peak above 4 may come from a lane that came back under it
-// (possible for a seed beyond radius 2): the re-run sorts that out. Whatever Max does with a NaN,
-// a lane that passed 4 ends with a peak above 4 or NaN (an iterate that is NaN stays NaN), and a
-// NaN peak makes a suspect too.
+// the block's steps; the others (suspects) are re-run. A peak above 4 may come from a lane that came
+// back under it (possible for a seed beyond radius 2): the re-run sorts that out. Whatever Max does
+// with a NaN, a lane that passed 4 ends with a peak above 4 or NaN (an iterate that is NaN stays
+// NaN), and a NaN peak makes a suspect too. True when there was no suspect.
 HWY_INLINE bool SettleBlock(const Frame& frame, Orbit& o, const Probe& probe, int steps) {
     const DI di;
-    MF suspect = hn::AndNot(hn::Le(probe.peak, frame.four), o.run);
+    const MF suspect = hn::AndNot(hn::Le(probe.peak, frame.four), o.run);
     const MF steady = hn::AndNot(suspect, o.run);
     o.count = hn::Add(o.count, hn::IfThenElseZero(hn::RebindMask(di, steady), hn::Set(di, steps)));
     if (hn::AllFalse(DF(), suspect)) return true;
-    // The blend keeps the compiler from holding the fast steps' values for the re-run.
-    VF ar = hn::IfThenElse(suspect, probe.ar, o.ar), ai = hn::IfThenElse(suspect, probe.ai, o.ai);
-    Orbit rerun{ar, ai, o.count, suspect};
-    for (int b = 0; b < steps && !hn::AllFalse(DF(), suspect); b++) StepCount(frame, rerun);
-    o.run = hn::Or(steady, suspect);
+    o.run = hn::Or(steady, Rerun(frame, o, probe, suspect, steps));
     return false;
 }
 
@@ -335,6 +347,16 @@ HWY_NOINLINE bool FastBlockParked(const FrameParams& params, Parked& parked, int
     return quiet;
 }
 
+// A fast block of `steps` steps on orbits, out of line: parks them, runs FastBlockParked, unparks
+// them. True when no running lane passed 4.
+HWY_INLINE bool FastBlockOutOfLine(const Frame& frame, Four<Orbit>& orbits, Parked& parked,
+                                   int steps) {
+    Park(orbits, parked);
+    const bool quiet = FastBlockParked(frame.params, parked, steps);
+    Unpark(parked, orbits);
+    return quiet;
+}
+
 // When to take fast blocks: an exponential back-off. A fast block waits until `wait` blocks have
 // passed since the last refill, since fresh pixels escape early more often. A fast block that some
 // lane escaped from doubles `wait`, one that none did halves it: each escape re-runs its vector's
@@ -351,9 +373,8 @@ HWY_INLINE void StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBack
                           Parked& parked) {
     const int room = backoff.blocksSinceRefill >= backoff.wait ? Room(frame, orbits) : 0;
     if (room >= EXACT_BLOCK) {
-        Park(orbits, parked);
-        const bool quiet = FastBlockParked(frame.params, parked, std::min(FAST_BLOCK, room));
-        Unpark(parked, orbits);
+        const bool quiet = FastBlockOutOfLine(frame, orbits, parked, std::min(FAST_BLOCK, room));
+        // Backs off: half the wait after a block without suspects, twice after one with.
         backoff.wait = quiet ? std::max(BACKOFF_MIN_BLOCKS, backoff.wait / 2)
                              : std::min(BACKOFF_MAX_BLOCKS, 2 * backoff.wait);
     } else if (RoomForBlock(frame, orbits.v0) && RoomForBlock(frame, orbits.v1) &&
@@ -452,6 +473,11 @@ HWY_INLINE VF PaletteColor(const Frame& frame, const Palette& palette, VI count)
                           : ColorOf(frame, count);
 }
 
+// The plane's x of the columns col, col + 1, ...
+HWY_INLINE VF RunX(const Frame& frame, int col) {
+    return Plane(frame, Counting(frame, col - ORIGIN_COLUMN));
+}
+
 // Gives o the next `lanes` pixels of the row, from column col; col = -1 when none are left.
 HWY_INLINE void Take(const Frame& frame, TileRow& row, Orbit& o, int& col) {
     const int lanes = static_cast<int>(hn::Lanes(DF()));
@@ -461,7 +487,7 @@ HWY_INLINE void Take(const Frame& frame, TileRow& row, Orbit& o, int& col) {
     }
     col = std::min(row.next, WIDTH - lanes);  // a short last run repeats a few pixels
     row.next += lanes;
-    Begin(frame, Plane(frame, Counting(frame, col - ORIGIN_COLUMN)), row.y, o.ar, o.ai);
+    Begin(frame, RunX(frame, col), row.y, o.ar, o.ai);
     o.count = hn::Zero(DI());
     o.run = frame.start;
 }
@@ -473,10 +499,7 @@ HWY_INLINE bool Poll(const Frame& frame, const Palette& palette, TileRow& row, O
     if (col < 0) return false;
     if (!hn::AllFalse(DF(), o.run)) return true;
     const VF color = PaletteColor(frame, palette, o.count);
-    const VF red = row.markerRow
-                       ? RedOf(frame, Plane(frame, Counting(frame, col - ORIGIN_COLUMN)), row.y,
-                               color)
-                       : color;
+    const VF red = row.markerRow ? RedOf(frame, RunX(frame, col), row.y, color) : color;
     StorePixels(frame, red, color, row.out + 4 * col);
     Take(frame, row, o, col);
     return col >= 0;
