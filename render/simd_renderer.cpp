@@ -58,7 +58,8 @@ using VI = hn::Vec<DI>;
 using MF = hn::Mask<DF>;
 using MI = hn::Mask<DI>;
 
-// The AVX-512 targets, where a few raw intrinsics do what Highway 1.0.3 does in more operations.
+// The AVX-512 targets, where a few raw intrinsics do in one operation what the portable code does
+// in several. Only the helpers that hold both bodies side by side test it.
 #undef JULIA_AVX512
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 #define JULIA_AVX512 1
@@ -125,7 +126,7 @@ struct Orbit {
 };
 
 // Four independent vectors, so that one's multiply -> subtract -> add chain hides the latency of
-// the others'. Named members rather than an array: GCC keeps these in registers more reliably.
+// the others'. Named members rather than an array, which the compiler would rather keep in memory.
 template <class T>
 struct Four {
     T v0, v1, v2, v3;
@@ -292,7 +293,7 @@ HWY_INLINE bool FastBlock(const Frame& frame, Four<Orbit>& orbits, int steps) {
 
 // EXACT_BLOCK steps with the escape test at each.
 HWY_INLINE void ExactBlock(const Frame& frame, Four<Orbit>& orbits) {
-    HWY_UNROLL(8)  // rolled, GCC kept a run mask's spill slot on the loop-carried chain
+    HWY_UNROLL(8)  // unrolled, so that the run masks stay in registers from step to step
     for (int b = 0; b < EXACT_BLOCK; b++) {
         ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(frame, o); });
     }
@@ -334,7 +335,7 @@ HWY_INLINE void Unpark(const Parked& parked, Four<Orbit>& orbits) {
     });
 }
 
-// FastBlock on parked state, out of line: inlined, it crowded the exact steps' registers.
+// FastBlock on parked state, in a function of its own with its own registers.
 HWY_NOINLINE bool FastBlockParked(const FrameParams& params, Parked& parked, int steps) {
     bool quiet = false;
     WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
@@ -524,10 +525,11 @@ HWY_INLINE void RenderTiles(const Frame& frame, Four<Orbit>& orbits, float4* pix
         });
         for (;;) {
             StepAll(frame, orbits);
-            // One branch while every vector runs: measured faster with four lanes, not with more.
+            // On targets of at most four lanes, one branch per step while every vector still runs
+            // instead of four; the choice by lane count is in docs/performance.md.
             if (hn::MaxLanes(df) <= 4 && !AnyStopped(orbits)) continue;
-            // Four named results rather than one accumulated in ForEach: GCC lays out the
-            // branches better (docs/performance.md).
+            // Four named results rather than one accumulated in ForEach: each poll stays a branch
+            // of its own (docs/performance.md).
             const bool busy0 = Poll(frame, palette, row, orbits.v0, col.v0);
             const bool busy1 = Poll(frame, palette, row, orbits.v1, col.v1);
             const bool busy2 = Poll(frame, palette, row, orbits.v2, col.v2);
@@ -593,8 +595,8 @@ HWY_INLINE void PackRunning(Refill& refill, Orbit& o, VI& idx) {
     o.count = hn::Compress(o.count, runI);
     idx = hn::Compress(idx, runI);
 #else
-    // Highway 1.0.3's Compress copies a lookup table onto the stack at every call here; one
-    // permutation built from the mask bits serves all four vectors instead.
+    // Compress goes through a lookup table at every call on these targets; one permutation built
+    // from the mask bits serves all four vectors instead.
     hn::StoreMaskBits(di, runI, refill.bits);
     const int lanes = static_cast<int>(hn::Lanes(di));
     int packed = 0;

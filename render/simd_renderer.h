@@ -14,10 +14,12 @@
 // takes the next run once all of its lanes are done. Refill: a lane whose pixel is done takes the
 // next pixel at the end of its block of steps, which keeps the lanes busy when escape times
 // differ widely, at a cost per refill that only pays at high limits. Auto picks refill from the
-// limit where `julia-fractals-bench refill` measured it faster (docs/performance.md): 200 with
-// 16 lanes (AVX-512), 500 with 4 to 8; tiles below.
+// limits below, tiles under them.
 enum class SimdMode { Auto, Tiles, Refill };
 
+// The limits from which Auto takes refill: on 16-lane targets (AVX-512), and on 4 to 8 lanes. They
+// are where `julia-fractals-bench refill` finds refill becoming the faster mode on each lane count
+// (docs/performance.md).
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
 constexpr int SIMD_REFILL_FROM_LIMIT = 500;
 
