@@ -6,10 +6,10 @@
 // one translation unit, so that the compiler inlines across them as it would within one file.
 //
 // Exactness, lane by lane, against the scalar rule: each product and sum is its own rounded
-// operation (this file is built with -ffp-contract=off, because Highway switches FMA on for its
-// AVX2 and AVX-512 functions), the colour is a true division, the loop count is an int, a NaN
-// magnitude is not an escape, and the marker compares s = dx*dx + dy*dy with the float bound whose
-// equivalence to the square-root rule a test checks for every float.
+// operation (this translation unit is built with -ffp-contract=off, because Highway switches FMA
+// on for its AVX2 and AVX-512 functions), the colour is a true division, the loop count is an int,
+// a NaN magnitude is not an escape, and the marker compares s = dx*dx + dy*dy with the float bound
+// SEED_MARKER_SQUARE_MAX, whose equivalence to the square-root rule a test checks for every float.
 //
 // Speed: four independent vectors are iterated together, so that the multiply -> subtract -> add
 // chain of one hides the latency of the others' chains, and a vector's lanes stop as they escape.
