@@ -17,6 +17,11 @@ JULIA_HD float planeY(int i, float scale) {
 }
 // Radius of the seed marker in plane units, compared in double precision.
 constexpr double SEED_MARKER_RADIUS = 0.01;
+// s = dx*dx + dy*dy lies inside the seed marker exactly when 0 <= s <= this: the largest float
+// whose correctly rounded square root, widened to double, is below SEED_MARKER_RADIUS. The SIMD
+// renderer compares s with it instead of taking the root; a test holds it to inSeedMarker's rule
+// for every float.
+constexpr float SEED_MARKER_SQUARE_MAX = 0x1.a36e3p-14f;
 
 // The escape-time loop: the first step i (from 0) whose iterate leaves the disc of radius 2, or
 // `precision` when every step stays inside (0 for a limit of 0 or below). A NaN magnitude is not

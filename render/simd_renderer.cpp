@@ -1,12 +1,15 @@
-// The SIMD renderer. Highway compiles the per-target part of this file once for every target it
-// knows (foreach_target.h includes the file again for each); the rest picks a target and shares
-// the rows among worker threads.
+// The SIMD renderer: picks a target and shares the rows among worker threads. Highway compiles the
+// per-target part once for every target it knows (foreach_target.h includes this file again for
+// each); that part is split into render/simd/*-inl.h, included in the order they build on each
+// other: frame-inl.h (the frame's constants, the four orbits, the exact step), pixels-inl.h,
+// tiles-inl.h (the tiles mode), refill-blocks-inl.h and refill-inl.h (the refill mode). They stay
+// one translation unit, so that the compiler inlines across them as it would within one file.
 //
 // Exactness, lane by lane, against the scalar rule: each product and sum is its own rounded
-// operation (this file is built with -ffp-contract=off, because Highway switches FMA on for its
-// AVX2 and AVX-512 functions), the colour is a true division, the loop count is an int, a NaN
-// magnitude is not an escape, and the marker compares s = dx*dx + dy*dy with the float bound whose
-// equivalence to the square-root rule a test checks for every float.
+// operation (this translation unit is built with -ffp-contract=off, because Highway switches FMA
+// on for its AVX2 and AVX-512 functions), the colour is a true division, the loop count is an int,
+// a NaN magnitude is not an escape, and the marker compares s = dx*dx + dy*dy with the float bound
+// SEED_MARKER_SQUARE_MAX, whose equivalence to the square-root rule a test checks for every float.
 //
 // Speed: four independent vectors are iterated together, so that the multiply -> subtract -> add
 // chain of one hides the latency of the others' chains, and a vector's lanes stop as they escape.
@@ -23,606 +26,29 @@
 #include "geometry.h"
 #include "worker_pool.h"
 
-#ifndef JULIA_SIMD_RENDERER_SHARED
-#define JULIA_SIMD_RENDERER_SHARED
-namespace julia_simd {
-// Rows per unit of work handed to a thread: in the refill mode lanes only run dry at a unit's end;
-// with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
-constexpr int REFILL_BAND_ROWS = 16;
-constexpr int TILE_BAND_ROWS = 8;
-// The refill mode's steps between its checks for escaped lanes: EXACT_BLOCK with the escape test at
-// every step, up to FAST_BLOCK without it (fast blocks), taken after CALM_BLOCKS blocks in a row
-// without a refill, at most MOST_CALM_BLOCKS.
-constexpr int EXACT_BLOCK = 8;  // ExactBlock unrolls this many
-constexpr int FAST_BLOCK = 64;
-constexpr int CALM_BLOCKS = 2;
-constexpr int MOST_CALM_BLOCKS = 256;
-}  // namespace julia_simd
-#endif
-
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "simd_renderer.cpp"
 #include <hwy/foreach_target.h>  // must come before highway.h
 #include <hwy/highway.h>
 
+#include "simd/frame-inl.h"
+#include "simd/pixels-inl.h"
+#include "simd/tiles-inl.h"
+#include "simd/refill-blocks-inl.h"
+#include "simd/refill-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace julia_simd {
 namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
-
-using DF = hn::ScalableTag<float>;
-using DI = hn::RebindToSigned<DF>;
-using VF = hn::Vec<DF>;
-using VI = hn::Vec<DI>;
-using MF = hn::Mask<DF>;
-using MI = hn::Mask<DI>;
-
-// The AVX-512 targets, where a few raw intrinsics do what Highway 1.0.3 does in more operations.
-#undef JULIA_AVX512
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-#define JULIA_AVX512 1
-#else
-#define JULIA_AVX512 0
-#endif
-
-// Called on every way out of the rows, so that legacy SSE code after a frame runs at full speed.
-HWY_INLINE void ClearUpperHalves() {
-#if HWY_TARGET == HWY_AVX2 || JULIA_AVX512
-    _mm256_zeroupper();
-#endif
-}
-
-// Lambdas that take references to vector locals must be inlined, or those locals go to memory.
-#ifndef JULIA_LAMBDA_INLINE
-#define JULIA_LAMBDA_INLINE __attribute__((always_inline))
-#endif
-
-static_assert(WIDTH == 1024, "pixel indices split into row and column by shift and mask");
-constexpr int WIDTH_BITS = 10;
-
-// What every step and pixel of a frame needs, set once per call. References to the caller's
-// locals, since an SVE vector cannot be a member.
-struct Frame {
-    const VF &mx, &my, &scale, &four, &one, &limitF, &markerMax;
-    const VI& limit;
-    const VI& laneIndex;  // 0, 1, 2, ...
-    const MF& start;      // the run mask of a fresh pixel: none at a limit of 0 or below
-    const VI& blockLast;  // a running count above this is within EXACT_BLOCK steps of the limit
-    const FrameParams& params;
-};
-
-// Calls body(frame) with the frame's constants.
-template <class Body>
-HWY_INLINE void WithFrame(const FrameParams& f, const Body& body) {
-    const DF df;
-    const DI di;
-    const VF mx = hn::Set(df, f.mx), my = hn::Set(df, f.my), scale = hn::Set(df, f.scale);
-    const VF four = hn::Set(df, 4.0f), one = hn::Set(df, 1.0f);
-    const VF limitF = hn::Set(df, static_cast<float>(f.precision));
-    const VF markerMax = hn::Set(df, SEED_MARKER_SQUARE_MAX);
-    const VI limit = hn::Set(di, f.precision);
-    const VI laneIndex = hn::Iota(di, 0);  // built once: Iota goes through memory
-    const MF start = hn::RebindMask(df, hn::Lt(hn::Zero(di), limit));
-    const VI blockLast = hn::Set(di, f.precision > 0 ? f.precision - EXACT_BLOCK : 0);
-    body(Frame{mx, my, scale, four, one, limitF, markerMax, limit, laneIndex, start, blockLast, f});
-}
-
-// One vector of pixels in flight. Lanes hold the iterate a_k = (ar, ai) after k >= 1 steps and c,
-// the number of magnitude checks passed; a lane runs while no check failed and c < limit. A
-// stopped lane's c no longer changes: below the limit it is the escape step, at the limit the
-// point stayed bounded. References to locals, as for Frame.
-struct Orbit {
-    VF& ar;
-    VF& ai;
-    VI& c;
-    MF& run;
-};
-
-// Four independent vectors, so that one's multiply -> subtract -> add chain hides the latency of
-// the others'. Named members rather than an array: GCC keeps these in registers more reliably.
-template <class T>
-struct Four {
-    T v0, v1, v2, v3;
-};
-
-// f(a.vN, b.vN) for each of the four, in order.
-template <class A, class B, class F>
-HWY_INLINE void ForEach(Four<A>& a, Four<B>& b, const F& f) {
-    f(a.v0, b.v0);
-    f(a.v1, b.v1);
-    f(a.v2, b.v2);
-    f(a.v3, b.v3);
-}
-template <class A, class F>
-HWY_INLINE void ForEach(Four<A>& a, const F& f) {
-    f(a.v0);
-    f(a.v1);
-    f(a.v2);
-    f(a.v3);
-}
-
-// Calls body(orbits) with four vectors of stopped lanes.
-template <class Body>
-HWY_INLINE void WithFourOrbits(const Body& body) {
-    const DF df;
-    const DI di;
-    VF ar0 = hn::Zero(df), ai0 = ar0, ar1 = ar0, ai1 = ar0, ar2 = ar0, ai2 = ar0, ar3 = ar0,
-       ai3 = ar0;
-    VI c0 = hn::Zero(di), c1 = c0, c2 = c0, c3 = c0;
-    MF run0 = hn::FirstN(df, 0), run1 = run0, run2 = run0, run3 = run0;
-    Four<Orbit> q{
-        {ar0, ai0, c0, run0}, {ar1, ai1, c1, run1}, {ar2, ai2, c2, run2}, {ar3, ai3, c3, run3}};
-    body(q);
-}
-
-// a_1 from the sample point; the count and the run mask are the caller's.
-HWY_INLINE void Begin(const Frame& k, VF x, VF y, VF& ar, VF& ai) {
-    ar = hn::Add(hn::Sub(hn::Mul(x, x), hn::Mul(y, y)), k.mx);
-    const VF xy = hn::Mul(x, y);
-    ai = hn::Add(hn::Add(xy, xy), k.my);
-}
-
-// One check of a_k and one step to a_(k+1); the squares serve both. The limit is StopAtLimit's.
-HWY_INLINE void StepCount(const Frame& k, Orbit& o) {
-    const DI di;
-    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
-#if JULIA_AVX512
-    // Not greater, unordered: as !(|a|^2 > 4), a NaN magnitude keeps the lane running.
-    o.run.raw = _mm512_mask_cmp_ps_mask(o.run.raw, hn::Add(rr, ii).raw, k.four.raw, _CMP_NGT_UQ);
-    o.c = hn::IfThenElse(hn::RebindMask(di, o.run), hn::Add(o.c, hn::Set(di, 1)), o.c);
-#else
-    o.run = hn::AndNot(hn::Gt(hn::Add(rr, ii), k.four), o.run);  // false for a NaN magnitude
-    // A true mask lane is all ones, -1: one subtract instead of an add and a blend.
-    o.c = hn::Sub(o.c, hn::VecFromMask(di, hn::RebindMask(di, o.run)));
-#endif
-    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
-    o.ai = hn::Add(hn::Add(ri, ri), k.my);
-}
-
-HWY_INLINE void StopAtLimit(const Frame& k, Orbit& o) {
-#if JULIA_AVX512
-    o.run.raw = _mm512_mask_cmplt_epi32_mask(o.run.raw, o.c.raw, k.limit.raw);  // one compare
-#else
-    o.run = hn::And(o.run, hn::RebindMask(DF(), hn::Lt(o.c, k.limit)));
-#endif
-}
-
-HWY_INLINE void StepAll(const Frame& k, Four<Orbit>& q) {
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        StepCount(k, o);
-        StopAtLimit(k, o);
-    });
-}
-
-// Whether no running lane of o is within EXACT_BLOCK steps of the limit.
-HWY_INLINE bool RoomForBlock(const Frame& k, const Orbit& o) {
-    const DI di;
-    return hn::AllFalse(di, hn::And(hn::RebindMask(di, o.run), hn::Gt(o.c, k.blockLast)));
-}
-
-// The steps every running lane of q can take before its limit, since a count grows by at most one
-// a step; the limit itself when none runs.
-HWY_INLINE int Room(const Frame& k, Four<Orbit>& q) {
-    const DI di;
-    VI most = hn::Zero(di);
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        most = hn::Max(most, hn::IfThenElseZero(hn::RebindMask(di, o.run), o.c));
-    });
-    return k.params.precision - hn::GetLane(hn::MaxOfLanes(di, most));
-}
-
-// A vector's state at a block's start and the largest magnitude the block's fast steps checked.
-struct Probe {
-    VF& ar;
-    VF& ai;
-    VF& peak;
-};
-
-// One step with the float operations only: no escape test, no count, the magnitude into peak.
-HWY_INLINE void StepPeak(const Frame& k, Orbit& o, VF& peak) {
-    const VF rr = hn::Mul(o.ar, o.ar), ii = hn::Mul(o.ai, o.ai), ri = hn::Mul(o.ar, o.ai);
-    peak = hn::Max(peak, hn::Add(rr, ii));
-    o.ar = hn::Add(hn::Sub(rr, ii), k.mx);
-    o.ai = hn::Add(hn::Add(ri, ri), k.my);
-}
-
-// After a fast block: a running lane whose peak is <= 4 passed each check, and its count grows by
-// the block's steps. The other running lanes (suspects) run the block again from its start with the
-// exact test, until they stop; the same operations give the same iterates, so a suspect that never
-// stops ends on the fast steps' values. A peak above 4 may come from a lane that came back under it
-// (|c| > 2): the re-run sorts that out. Whatever Max does with a NaN, a lane that passed 4 ends
-// with a peak above 4 or NaN (an iterate that is NaN stays NaN), and a NaN peak makes a suspect
-// too.
-HWY_INLINE bool SettleBlock(const Frame& k, Orbit& o, const Probe& p, int steps) {
-    const DI di;
-    MF suspect = hn::AndNot(hn::Le(p.peak, k.four), o.run);
-    const MF steady = hn::AndNot(suspect, o.run);
-    o.c = hn::Add(o.c, hn::IfThenElseZero(hn::RebindMask(di, steady), hn::Set(di, steps)));
-    if (hn::AllFalse(DF(), suspect)) return true;
-    // The blend keeps the compiler from holding the fast steps' values for the re-run.
-    VF ar = hn::IfThenElse(suspect, p.ar, o.ar), ai = hn::IfThenElse(suspect, p.ai, o.ai);
-    Orbit rerun{ar, ai, o.c, suspect};
-    for (int b = 0; b < steps && !hn::AllFalse(DF(), suspect); b++) StepCount(k, rerun);
-    o.run = hn::Or(steady, suspect);
-    return false;
-}
-
-// `steps` steps without the escape test, then the test settled per lane. True when no running lane
-// passed 4.
-HWY_INLINE bool FastBlock(const Frame& k, Four<Orbit>& q, int steps) {
-    const DF df;
-    VF ar0 = q.v0.ar, ai0 = q.v0.ai, ar1 = q.v1.ar, ai1 = q.v1.ai, ar2 = q.v2.ar, ai2 = q.v2.ai,
-       ar3 = q.v3.ar, ai3 = q.v3.ai;
-    VF peak0 = hn::Zero(df), peak1 = peak0, peak2 = peak0, peak3 = peak0;
-    Four<Probe> start{{ar0, ai0, peak0}, {ar1, ai1, peak1}, {ar2, ai2, peak2}, {ar3, ai3, peak3}};
-    for (int b = 0; b < steps; b++) {
-        ForEach(q, start, [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { StepPeak(k, o, p.peak); });
-    }
-    bool quiet = true;
-    ForEach(q, start,
-            [&](Orbit& o, Probe& p) JULIA_LAMBDA_INLINE { quiet &= SettleBlock(k, o, p, steps); });
-    return quiet;
-}
-
-// EXACT_BLOCK steps with the escape test at each.
-HWY_INLINE void ExactBlock(const Frame& k, Four<Orbit>& q) {
-    HWY_UNROLL(8)  // rolled, GCC kept a run mask's spill slot on the loop-carried chain
-    for (int b = 0; b < EXACT_BLOCK; b++) {
-        ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StepCount(k, o); });
-    }
-}
-
-constexpr size_t kMaxLanes = hn::MaxLanes(DF());
-
-// Four vectors' state in memory, to cross a call.
-struct Parked {
-    HWY_ALIGN float ar[4][kMaxLanes];
-    HWY_ALIGN float ai[4][kMaxLanes];
-    HWY_ALIGN int32_t c[4][kMaxLanes];
-    HWY_ALIGN int32_t run[4][kMaxLanes];  // all ones where the lane runs
-};
-
-HWY_INLINE void Park(Four<Orbit>& q, Parked& m) {
-    const DF df;
-    const DI di;
-    int v = 0;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        hn::Store(o.ar, df, m.ar[v]);
-        hn::Store(o.ai, df, m.ai[v]);
-        hn::Store(o.c, di, m.c[v]);
-        hn::Store(hn::VecFromMask(di, hn::RebindMask(di, o.run)), di, m.run[v]);
-        v++;
-    });
-}
-
-HWY_INLINE void Unpark(const Parked& m, Four<Orbit>& q) {
-    const DF df;
-    const DI di;
-    int v = 0;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE {
-        o.ar = hn::Load(df, m.ar[v]);
-        o.ai = hn::Load(df, m.ai[v]);
-        o.c = hn::Load(di, m.c[v]);
-        o.run = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, m.run[v])));
-        v++;
-    });
-}
-
-// FastBlock on parked state, out of line: inlined, it crowded the exact steps' registers.
-HWY_NOINLINE bool FastBlockParked(const FrameParams& f, Parked& m, int steps) {
-    bool quiet = false;
-    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
-        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
-            Unpark(m, q);
-            quiet = FastBlock(k, q, steps);
-            Park(q, m);
-        });
-    });
-    return quiet;
-}
-
-// When to take fast blocks: after `need` blocks without a refill, where fresh pixels escape early
-// more often. A fast block that some lane escaped from doubles `need`, one that none did halves it:
-// each escape re-runs its vector's block, so fast blocks only pay where escapes are rare.
-struct Calm {
-    int blocks = 0;
-    int need = CALM_BLOCKS;
-};
-
-// A block of steps with the limit tested once, after them: no more steps than every running lane
-// has room for, so that the counts are the same as testing it at every step; one step where a lane
-// is within EXACT_BLOCK steps of its limit.
-HWY_INLINE void StepBlock(const Frame& k, Four<Orbit>& q, Calm& calm, Parked& parked) {
-    const int room = calm.blocks >= calm.need ? Room(k, q) : 0;
-    if (room >= EXACT_BLOCK) {
-        Park(q, parked);
-        const bool quiet = FastBlockParked(k.params, parked, std::min(FAST_BLOCK, room));
-        Unpark(parked, q);
-        calm.need = quiet ? std::max(CALM_BLOCKS, calm.need / 2)
-                          : std::min(MOST_CALM_BLOCKS, 2 * calm.need);
-    } else if (RoomForBlock(k, q.v0) && RoomForBlock(k, q.v1) && RoomForBlock(k, q.v2) &&
-               RoomForBlock(k, q.v3)) {
-        ExactBlock(k, q);
-    } else {
-        StepAll(k, q);
-        return;
-    }
-    calm.blocks++;
-    ForEach(q, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtLimit(k, o); });
-}
-
-HWY_INLINE bool AllStopped(const Four<Orbit>& q) {
-    return hn::AllFalse(DF(), hn::Or(hn::Or(q.v0.run, q.v1.run), hn::Or(q.v2.run, q.v3.run)));
-}
-
-// Whether some vector of q has no running lane (a vector without pixels has none).
-HWY_INLINE bool AnyStopped(const Four<Orbit>& q) {
-    const DF df;
-    return hn::AllFalse(df, q.v0.run) | hn::AllFalse(df, q.v1.run) | hn::AllFalse(df, q.v2.run) |
-           hn::AllFalse(df, q.v3.run);
-}
-
-// The colour of a count 0 <= c <= limit: 1 - c/limit below the limit, 0 at it, where c/limit is
-// exactly 1 already. So only a limit of 0 or below (no step: c = 0) needs a test, once per frame.
-HWY_INLINE VF ColorOf(const Frame& k, VI c) {
-    const VF fraction = hn::Div(hn::ConvertTo(DF(), c), k.limitF);
-    return hn::IfThenElseZero(k.start, hn::Sub(k.one, fraction));
-}
-
-// The red channel: 1 inside the seed marker, else the colour.
-HWY_INLINE VF RedOf(const Frame& k, VF x, VF y, VF color) {
-    const DF df;
-    const VF dx = hn::Sub(x, k.mx), dy = hn::Sub(y, k.my);
-    const VF s = hn::Add(hn::Mul(dx, dx), hn::Mul(dy, dy));
-    const MF inside = hn::And(hn::Ge(s, hn::Zero(df)), hn::Le(s, k.markerMax));
-    return hn::IfThenElse(inside, k.one, color);
-}
-
-// The pixels (red, color, 1, 1) of the lanes, in lane order, to `out`.
-HWY_INLINE void StorePixels(const Frame& k, VF red, VF color, float* out) {
-    const DF df;
-#if JULIA_AVX512
-    // One two-table permutation per four pixels, where StoreInterleaved4 takes four: lanes 2 and 3
-    // of each pixel are not looked up (their mask bits are 0) but copied from the index vector,
-    // which holds the bits of 1.0f there.
-    constexpr int ONE = 0x3f800000;
-    const __m512i index[4] = {
-        _mm512_setr_epi32(0, 16, ONE, ONE, 1, 17, ONE, ONE, 2, 18, ONE, ONE, 3, 19, ONE, ONE),
-        _mm512_setr_epi32(4, 20, ONE, ONE, 5, 21, ONE, ONE, 6, 22, ONE, ONE, 7, 23, ONE, ONE),
-        _mm512_setr_epi32(8, 24, ONE, ONE, 9, 25, ONE, ONE, 10, 26, ONE, ONE, 11, 27, ONE, ONE),
-        _mm512_setr_epi32(12, 28, ONE, ONE, 13, 29, ONE, ONE, 14, 30, ONE, ONE, 15, 31, ONE, ONE)};
-    for (int i = 0; i < 4; i++) {
-        const __m512 px = _mm512_mask2_permutex2var_ps(red.raw, index[i], 0x3333, color.raw);
-        hn::StoreU(VF{px}, df, out + 16 * i);
-    }
-#else
-    hn::StoreInterleaved4(red, color, k.one, k.one, df, out);
-#endif
-}
-
-// Plane coordinate of pixel offsets from the origin's row or column.
-HWY_INLINE VF Plane(const Frame& k, VI offset) {
-    return hn::Mul(k.scale, hn::ConvertTo(DF(), offset));
-}
-
-// first, first + 1, ...
-HWY_INLINE VI Counting(const Frame& k, int first) {
-    return hn::Add(k.laneIndex, hn::Set(DI(), first));
-}
-
-// ---- Tiles: each vector holds a run of adjacent pixels of one row.
-
-// The row a tiles call is on.
-struct TileRow {
-    const VF& y;
-    float* out;      // the row's first pixel
-    int next;        // the first column no vector has taken
-    bool markerRow;  // whether any pixel of the row can lie in the seed marker
-};
-
-// A lane's colour by its count. Below `lanes`, every colour the limit allows fits in one vector,
-// computed by ColorOf itself: the colour is then one lookup instead of a division.
-struct Palette {
-    bool lookup;
-    const VF& colors;
-};
-
-HWY_INLINE VF PaletteColor(const Frame& k, const Palette& p, VI c) {
-    const DF df;
-    return p.lookup ? hn::TableLookupLanes(p.colors, hn::IndicesFromVec(df, c)) : ColorOf(k, c);
-}
-
-// Gives o the next `lanes` pixels of the row, from column col; col = -1 when none are left.
-HWY_INLINE void Take(const Frame& k, TileRow& r, Orbit& o, int& col) {
-    const int lanes = static_cast<int>(hn::Lanes(DF()));
-    if (r.next >= WIDTH) {
-        col = -1;
-        return;
-    }
-    col = std::min(r.next, WIDTH - lanes);  // a short last run repeats a few pixels
-    r.next += lanes;
-    Begin(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, o.ar, o.ai);
-    o.c = hn::Zero(DI());
-    o.run = k.start;
-}
-
-// Once all of o's lanes stopped, writes its pixels and takes the next ones. True while o still
-// holds pixels.
-HWY_INLINE bool Poll(const Frame& k, const Palette& p, TileRow& r, Orbit& o, int& col) {
-    if (col < 0) return false;
-    if (!hn::AllFalse(DF(), o.run)) return true;
-    const VF color = PaletteColor(k, p, o.c);
-    const VF red =
-        r.markerRow ? RedOf(k, Plane(k, Counting(k, col - ORIGIN_COLUMN)), r.y, color) : color;
-    StorePixels(k, red, color, r.out + 4 * col);
-    Take(k, r, o, col);
-    return col >= 0;
-}
-
-HWY_INLINE void RenderTiles(const Frame& k, Four<Orbit>& q, float4* pixels, const FrameParams& f,
-                            int row0, int row1) {
-    const DF df;
-    const VF colors = ColorOf(k, k.laneIndex);
-    const Palette palette{f.precision < static_cast<int>(hn::Lanes(df)), colors};
-    for (int i = row0; i < row1; i++) {
-        Four<int> col{-1, -1, -1, -1};
-        const float yRow = f.scale * static_cast<float>(i - ORIGIN_ROW);
-        // s = dx*dx + dy*dy rounds to at least dy*dy: past the marker's bound here, no pixel of
-        // the row is in the marker (a NaN dy leaves the test to RedOf).
-        const float dy = yRow - f.my;
-        const VF y = hn::Set(df, yRow);
-        TileRow r{y, reinterpret_cast<float*>(pixels + i * WIDTH), 0,
-                  !(dy * dy > SEED_MARKER_SQUARE_MAX)};
-        ForEach(q, col, [&](Orbit& o, int& c) JULIA_LAMBDA_INLINE { Take(k, r, o, c); });
-        for (;;) {
-            StepAll(k, q);
-            // One branch while every vector runs: measured faster with four lanes, not with more.
-            if (hn::MaxLanes(df) <= 4 && !AnyStopped(q)) continue;
-            // Four named results rather than one accumulated in ForEach: GCC lays out the
-            // branches better (docs/performance.md).
-            const bool busy0 = Poll(k, palette, r, q.v0, col.v0);
-            const bool busy1 = Poll(k, palette, r, q.v1, col.v1);
-            const bool busy2 = Poll(k, palette, r, q.v2, col.v2);
-            const bool busy3 = Poll(k, palette, r, q.v3, col.v3);
-            if (!(busy0 || busy1 || busy2 || busy3)) break;
-        }
-    }
-    ClearUpperHalves();
-}
-
-// ---- Refill: each lane holds any pixel of the rows, by index (-1: none). When a vector has
-// `refillAt` or fewer running lanes, its finished pixels are written, its running lanes are packed
-// to the front and the lanes behind them take the next pixels in order.
-
-struct Refill {
-    float4* pixels;
-    int end;       // one past the last pixel of the rows
-    int cursor;    // the next pixel to hand out
-    int refillAt;  // refill a vector with this many running lanes or fewer
-    const VI &endV, &none, &columnMask, &originColumn, &originRow;
-    // Scratch for the lanes' way through memory.
-    HWY_ALIGN float4 out[kMaxLanes];
-    HWY_ALIGN int32_t outIndex[kMaxLanes];
-    HWY_ALIGN int32_t order[kMaxLanes];
-    uint8_t bits[(kMaxLanes + 7) / 8 + 8];
-};
-
-HWY_INLINE VF XOf(const Frame& k, const Refill& r, VI idx) {
-    return Plane(k, hn::Sub(hn::And(idx, r.columnMask), r.originColumn));
-}
-HWY_INLINE VF YOf(const Frame& k, const Refill& r, VI idx) {
-    return Plane(k, hn::Sub(hn::ShiftRight<WIDTH_BITS>(idx), r.originRow));
-}
-
-HWY_INLINE bool LaneBit(const uint8_t* bits, int l) {
-    return (bits[l >> 3] >> (l & 7)) & 1;
-}
-
-// Writes the pixels of o's lanes that hold one and stopped.
-HWY_INLINE void Flush(const Frame& k, Refill& r, const Orbit& o, VI idx) {
-    const DI di;
-    const MI done = hn::AndNot(hn::RebindMask(di, o.run), hn::Gt(idx, r.none));
-    if (hn::AllFalse(di, done)) return;
-    const VF color = ColorOf(k, o.c);
-    StorePixels(k, RedOf(k, XOf(k, r, idx), YOf(k, r, idx), color), color,
-                reinterpret_cast<float*>(r.out));
-    hn::Store(idx, di, r.outIndex);
-    hn::StoreMaskBits(di, done, r.bits);
-    const int lanes = static_cast<int>(hn::Lanes(di));
-    for (int l = 0; l < lanes; l++) {
-        if (LaneBit(r.bits, l)) r.pixels[r.outIndex[l]] = r.out[l];
-    }
-}
-
-// Moves o's running lanes to the front, in order.
-HWY_INLINE void PackRunning(Refill& r, Orbit& o, VI& idx) {
-    const DF df;
-    const DI di;
-    const MI runI = hn::RebindMask(di, o.run);
-#if JULIA_AVX512
-    o.ar = hn::Compress(o.ar, o.run);
-    o.ai = hn::Compress(o.ai, o.run);
-    o.c = hn::Compress(o.c, runI);
-    idx = hn::Compress(idx, runI);
-#else
-    // Highway 1.0.3's Compress copies a lookup table onto the stack at every call here; one
-    // permutation built from the mask bits serves all four vectors instead.
-    hn::StoreMaskBits(di, runI, r.bits);
-    const int lanes = static_cast<int>(hn::Lanes(di));
-    int packed = 0;
-    for (int pass = 1; pass >= 0; pass--) {
-        for (int l = 0; l < lanes; l++) {
-            if (LaneBit(r.bits, l) == (pass == 1)) r.order[packed++] = l;
-        }
-    }
-    const auto orderF = hn::SetTableIndices(df, r.order);
-    const auto orderI = hn::SetTableIndices(di, r.order);
-    o.ar = hn::TableLookupLanes(o.ar, orderF);
-    o.ai = hn::TableLookupLanes(o.ai, orderF);
-    o.c = hn::TableLookupLanes(o.c, orderI);
-    idx = hn::TableLookupLanes(idx, orderI);
-#endif
-}
-
-// Writes o's finished pixels, packs its running lanes and gives the rest the next pixels.
-HWY_INLINE void RefillLanes(const Frame& k, Refill& r, Orbit& o, VI& idx) {
-    const DF df;
-    const DI di;
-    const int lanes = static_cast<int>(hn::Lanes(df));
-    Flush(k, r, o, idx);
-    const size_t live = hn::CountTrue(df, o.run);
-    PackRunning(r, o, idx);
-    const MI kept = hn::FirstN(di, live);
-    const VI wanted = Counting(k, r.cursor - static_cast<int>(live));
-    const MI fresh = hn::AndNot(kept, hn::Lt(wanted, r.endV));
-    r.cursor = std::min(r.end, r.cursor + lanes - static_cast<int>(live));
-    VF nar, nai;
-    Begin(k, XOf(k, r, wanted), YOf(k, r, wanted), nar, nai);
-    const MF freshF = hn::RebindMask(df, fresh);
-    o.ar = hn::IfThenElse(freshF, nar, o.ar);
-    o.ai = hn::IfThenElse(freshF, nai, o.ai);
-    o.c = hn::IfThenZeroElse(fresh, o.c);
-    idx = hn::IfThenElse(kept, idx, hn::IfThenElse(fresh, wanted, r.none));
-    o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, k.start));
-}
-
-HWY_INLINE void RenderRefill(const Frame& k, Four<Orbit>& q, float4* pixels, int row0, int row1) {
-    const DF df;
-    const DI di;
-    const int lanes = static_cast<int>(hn::Lanes(df));
-    const VI endV = hn::Set(di, row1 * WIDTH), none = hn::Set(di, -1);
-    const VI columnMask = hn::Set(di, WIDTH - 1), originColumn = hn::Set(di, ORIGIN_COLUMN),
-             originRow = hn::Set(di, ORIGIN_ROW);
-    Refill r{pixels,    row1 * WIDTH, row0 * WIDTH, lanes - std::max(1, lanes / 2),
-             endV,      none,         columnMask,   originColumn,
-             originRow, {},           {},           {},
-             {}};
-    VI idx0 = none, idx1 = none, idx2 = none, idx3 = none;
-    Four<VI&> idx{idx0, idx1, idx2, idx3};
-    Calm calm;
-    Parked parked;
-    while (r.cursor < r.end) {
-        ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE {
-            if (static_cast<int>(hn::CountTrue(df, o.run)) > r.refillAt) return;
-            RefillLanes(k, r, o, i);
-            calm.blocks = 0;
-        });
-        StepBlock(k, q, calm, parked);
-    }
-    // No pixels left to hand out: run the lanes dry, then write what they hold.
-    while (!AllStopped(q)) StepBlock(k, q, calm, parked);
-    ForEach(q, idx, [&](Orbit& o, VI& i) JULIA_LAMBDA_INLINE { Flush(k, r, o, i); });
-    ClearUpperHalves();
-}
 
 // Renders rows [row0, row1) in either mode.
-void RenderRows(float4* pixels, const FrameParams& f, int row0, int row1, bool refill) {
-    WithFrame(f, [&](const Frame& k) JULIA_LAMBDA_INLINE {
-        WithFourOrbits([&](Four<Orbit>& q) JULIA_LAMBDA_INLINE {
+void RenderRows(float4* pixels, const FrameParams& params, int row0, int row1, bool refill) {
+    WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
             if (refill) {
-                RenderRefill(k, q, pixels, row0, row1);
+                RenderRefill(frame, orbits, pixels, row0, row1);
             } else {
-                RenderTiles(k, q, pixels, f, row0, row1);
+                RenderTiles(frame, orbits, pixels, params, row0, row1);
             }
         });
     });
@@ -641,6 +67,11 @@ HWY_EXPORT(RenderRows);
 HWY_EXPORT(FloatLanes);
 
 namespace {
+
+// Rows per unit of work handed to a thread: in the refill mode lanes only run dry at a unit's end;
+// with tiles, a few rows at a time keep the threads' trips to the shared counter rare.
+constexpr int REFILL_BAND_ROWS = 16;
+constexpr int TILE_BAND_ROWS = 8;
 
 std::string lowerCase(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -689,18 +120,19 @@ int simdThreads(int requested) {
     return requested > 0 ? requested : omp_get_max_threads();
 }
 
-void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
-                     SimdMode mode, std::atomic<int>* rowsDone) {
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& params,
+                     int threads, SimdMode mode, std::atomic<int>* rowsDone) {
     using namespace julia_simd;
     const int refillFrom =
         target.lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
-    const bool refill = mode == SimdMode::Refill ||
-                        (mode == SimdMode::Auto && target.lanes >= 4 && p.precision >= refillFrom);
+    const bool refill =
+        mode == SimdMode::Refill ||
+        (mode == SimdMode::Auto && target.lanes >= 4 && params.precision >= refillFrom);
     const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
     const int units = (HEIGHT + band - 1) / band;
     runOnWorkers(simdThreads(threads), units, [&](int u) {
         const int row0 = u * band, row1 = std::min(HEIGHT, row0 + band);
-        target.rows(pixels, p, row0, row1, refill);
+        target.rows(pixels, params, row0, row1, refill);
         if (rowsDone) rowsDone->fetch_add(row1 - row0, std::memory_order_relaxed);
     });
 }

@@ -10,19 +10,16 @@
 #include "frame_params.h"
 #include "pixel.h"
 
-// s = dx*dx + dy*dy lies inside the seed marker exactly when 0 <= s <= this: the largest float
-// whose correctly rounded square root, widened to double, is below the marker's radius of 0.01. A
-// test holds it to the square-root rule for every float.
-constexpr float SEED_MARKER_SQUARE_MAX = 0x1.a36e3p-14f;
-
 // How the lanes share the work. Tiles: each vector holds a run of adjacent pixels of one row and
 // takes the next run once all of its lanes are done. Refill: a lane whose pixel is done takes the
 // next pixel at the end of its block of steps, which keeps the lanes busy when escape times
 // differ widely, at a cost per refill that only pays at high limits. Auto picks refill from the
-// limit where `julia-fractals-bench refill` measured it faster (docs/performance.md): 200 with
-// 16 lanes (AVX-512), 500 with 4 to 8; tiles below.
+// limits below, tiles under them.
 enum class SimdMode { Auto, Tiles, Refill };
 
+// The limits from which Auto takes refill: on 16-lane targets (AVX-512), and on 4 to 8 lanes. They
+// are where `julia-fractals-bench refill` finds refill becoming the faster mode on each lane count
+// (docs/performance.md).
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
 constexpr int SIMD_REFILL_FROM_LIMIT = 500;
 
@@ -34,7 +31,8 @@ struct SimdTarget {
     // other multi-target code, such as the bench's floors, to run the same target.
     size_t tableIndex = 0;
     // The rows [row0, row1) of the frame, as compiled for this target.
-    void (*rows)(float4* pixels, const FrameParams& p, int row0, int row1, bool refill) = nullptr;
+    void (*rows)(float4* pixels, const FrameParams& params, int row0, int row1,
+                 bool refill) = nullptr;
 };
 
 // The names of the Highway targets compiled into this program that this CPU can run, best first,
@@ -53,5 +51,6 @@ int simdThreads(int requested);
 // on `target` with simdThreads(threads) threads, which sleep between calls. `rowsDone`, when
 // given, grows by the number of rows finished as they finish, so that another thread can show
 // progress.
-void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& p, int threads,
-                     SimdMode mode = SimdMode::Auto, std::atomic<int>* rowsDone = nullptr);
+void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& params,
+                     int threads, SimdMode mode = SimdMode::Auto,
+                     std::atomic<int>* rowsDone = nullptr);

@@ -24,6 +24,7 @@
 #include "cpu_renderer.h"
 #include "frame_digests.h"
 #include "image_compare.h"
+#include "julia.h"
 #include "reference.h"
 #include "simd_renderer.h"
 
