@@ -1,9 +1,12 @@
+// The output files: the checks on what a path names, the temporary beside the target, and the
+// raw and PNG encodings.
 #include "image_io.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include <fmt/format.h>
 #include <png.h>
@@ -60,6 +63,22 @@ bool resolveTarget(const std::string& path, std::string* target, std::string* er
     }
 }
 
+// The frame as RGB bytes in the window's top-to-bottom order: the first row is image row 767.
+// Alpha is left out: the window draws without blending, so it is not part of the picture.
+std::vector<uint8_t> toRgb8TopDown(const float4* pixels) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(PIXEL_COUNT) * 3);
+    for (int r = 0; r < HEIGHT; r++) {
+        const float4* src = pixels + static_cast<size_t>(HEIGHT - 1 - r) * WIDTH;
+        uint8_t* dst = rgb.data() + static_cast<size_t>(r) * WIDTH * 3;
+        for (int j = 0; j < WIDTH; j++) {
+            dst[3 * j + 0] = channelTo8(src[j].x);
+            dst[3 * j + 1] = channelTo8(src[j].y);
+            dst[3 * j + 2] = channelTo8(src[j].z);
+        }
+    }
+    return rgb;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() { discard(); }
@@ -112,11 +131,10 @@ bool OutputFile::openTemporary(std::string* error) {
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX"))
                            .string();
     int fd;
-    {
-        InterruptsDeferred whole;  // a signal between the two would strand the file
+    runWithInterruptsDeferred([&] {  // a signal between the two would strand the file
         fd = ::mkstemp(&temp[0]);
         if (fd >= 0) tempSlot_ = registerTemporary(temp);
-    }
+    });
     if (fd < 0) return fail(error, std::strerror(errno));
     tempPath_ = temp;
     const mode_t mask = ::umask(0);
@@ -169,20 +187,6 @@ bool writeRaw(OutputFile& out, const float4* pixels, std::string* error) {
 uint8_t channelTo8(float c) {
     const float clamped = std::fmin(std::fmax(c, 0.0f), 1.0f);  // fmax turns NaN into 0
     return static_cast<uint8_t>(std::lrintf(clamped * 255.0f));
-}
-
-std::vector<uint8_t> toRgb8TopDown(const float4* pixels) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(PIXEL_COUNT) * 3);
-    for (int r = 0; r < HEIGHT; r++) {
-        const float4* src = pixels + static_cast<size_t>(HEIGHT - 1 - r) * WIDTH;
-        uint8_t* dst = rgb.data() + static_cast<size_t>(r) * WIDTH * 3;
-        for (int j = 0; j < WIDTH; j++) {
-            dst[3 * j + 0] = channelTo8(src[j].x);
-            dst[3 * j + 1] = channelTo8(src[j].y);
-            dst[3 * j + 2] = channelTo8(src[j].z);
-        }
-    }
-    return rgb;
 }
 
 bool writePng(OutputFile& out, const float4* pixels, std::string* error) {

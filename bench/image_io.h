@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "pixel.h"
 
@@ -55,10 +54,6 @@ bool writeRaw(OutputFile& out, const float4* pixels, std::string* error);
 
 // One channel to 8 bits: clamped to [0, 1] (NaN counts as 0), then lrintf(c * 255).
 uint8_t channelTo8(float c);
-
-// The frame as RGB bytes in the window's top-to-bottom order: the first row is image row 767.
-// Alpha is left out: the window draws without blending, so it is not part of the picture.
-std::vector<uint8_t> toRgb8TopDown(const float4* pixels);
 
 bool writePng(OutputFile& out, const float4* pixels, std::string* error);
 

@@ -1,3 +1,4 @@
+// The signal handler and its fixed, lock-free storage of what it must remove or erase.
 #include "interrupt_cleanup.h"
 
 #include <atomic>
@@ -81,12 +82,10 @@ void setProgressLineShown(bool shown) {
     progressShown.store(shown);
 }
 
-InterruptsDeferred::InterruptsDeferred() {
+void runWithInterruptsDeferred(const std::function<void()>& step) {
     std::call_once(installed, install);
     deferring.store(true);
-}
-
-InterruptsDeferred::~InterruptsDeferred() {
+    step();
     deferring.store(false);
     if (const int sig = pending.load()) die(sig);
 }

@@ -3,6 +3,7 @@
 // would have (the shell still sees "killed by SIGINT").
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Removes `path` if a signal ends the process before unregisterTemporary(slot). Returns the slot,
@@ -14,13 +15,7 @@ void unregisterTemporary(int slot);
 // While set, the handler erases the current line of standard error before the process ends.
 void setProgressLineShown(bool shown);
 
-// Defers SIGINT, SIGTERM and SIGHUP for its lifetime, whichever thread they reach, so that a step
-// that must not be cut in two (create the temporary, register it) runs whole; a signal that came
-// meanwhile takes effect at the end. Not nested.
-class InterruptsDeferred {
-public:
-    InterruptsDeferred();
-    ~InterruptsDeferred();
-    InterruptsDeferred(const InterruptsDeferred&) = delete;
-    InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
-};
+// Runs `step` with SIGINT, SIGTERM and SIGHUP deferred, whichever thread they reach, so that a
+// step that must not be cut in two (create the temporary, register it) runs whole; a signal that
+// came meanwhile takes effect at the end. Not nested.
+void runWithInterruptsDeferred(const std::function<void()>& step);

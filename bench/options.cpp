@@ -1,3 +1,4 @@
+// The command line on CLI11: each value checked as it is read, the refusals worded for a user.
 #include "options.h"
 
 #include <cctype>

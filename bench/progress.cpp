@@ -1,3 +1,4 @@
+// The progress line, redrawn by a thread of its own so that a long frame still shows it moving.
 #include "progress.h"
 
 #include <cstdio>
