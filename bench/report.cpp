@@ -1,6 +1,8 @@
+// The table, JSON and --verify lines built as strings, so tests read them without a frame run.
 #include "report.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <fmt/format.h>
 
@@ -55,6 +57,15 @@ double ratio(const RendererReport& slow, const RendererReport& fast) {
 }
 
 }  // namespace
+
+void say(const std::string& line) {
+    fmt::print("{}\n", line);
+    std::fflush(stdout);
+}
+
+void sayError(const std::string& message) {
+    fmt::print(stderr, "julia-fractals-bench: {}\n", message);
+}
 
 std::string shortFloat(float v) { return fmt::format("{}", v); }
 
