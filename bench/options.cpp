@@ -198,7 +198,7 @@ std::string usageText() {
            "Subcommands: floors, the floors under the renderers' time on this CPU beside the\n"
            "renderers' own figures; refill, the simd renderer's tiles against refill per target\n"
            "and limit (default seed -0.8,0.156, 7 frames); gpu-info, what a GPU run depends on.\n"
-           "Exit status: 0 done; 1 renderers differ (--verify), an impossible floor (floors) or no\n"
+           "Exit status: 0 done; 1 renderers differ (--verify), a failed check (floors) or no\n"
            "usable GPU (gpu-info); 2 bad input, or no usable GPU for --renderer gpu.\n"
            "See man julia-fractals-bench.\n";
 }
