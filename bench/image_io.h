@@ -30,13 +30,13 @@ public:
     std::FILE* stream() { return file_; }
     // Flushes to disk and renames; on failure removes the temporary.
     bool commit(std::string* error);
-    void discard();
 
     bool toStdout() const { return toStdout_; }
     // The file that commit replaces: the path given, or the end of its chain of links.
     const std::string& target() const { return target_; }
 
 private:
+    void discard();  // closes, and removes the temporary
     bool openTemporary(std::string* error);
     // Sets *error to why the file cannot be written, and returns false.
     bool fail(std::string* error, const std::string& why) const;
