@@ -2,7 +2,6 @@
 // frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
 // window is involved. Its subcommands measure the machine (floors, refill) and say what a GPU run
 // depends on (gpu-info).
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -148,42 +147,35 @@ void addRow(Run& run, RendererReport r) {
     say(run.o.json ? jsonLine(run.reports.back(), run.info) : tableRow(run.reports.back()));
 }
 
-// The frames of one renderer, with the progress line's phase before each: "cpu: timed frame 3 of
-// 50".
-Summary timeSeries(Run& run, const std::string& who, const std::function<void()>& render) {
+// Pageable, like the viewer's image, and touched now rather than in a timed frame.
+std::unique_ptr<float4[]> image() { return std::unique_ptr<float4[]>(new float4[PIXEL_COUNT]()); }
+
+// The frames of a CPU renderer on `threads` threads, then its row. The progress line's phase
+// comes before each frame: "simd on 2 threads: timed frame 3 of 50".
+void timeSeries(Run& run, const char* renderer, int threads, const std::function<void()>& render) {
+    const bool simd = std::string(renderer) == "simd";
+    const std::string who = simd ? "simd on " + threadCount(threads) : renderer;
     auto phase = [&](bool timed, int k, int count) {
         run.progress.phase(
             fmt::format("{}: {} frame {} of {}", who, timed ? "timed" : "warm-up", k, count),
             &run.rows);
     };
-    return summarize(timeFrames(render, run.o.warmup, run.o.frames, phase));
-}
-
-// Pageable, like the viewer's image, and touched now rather than in a timed frame.
-std::unique_ptr<float4[]> image() { return std::unique_ptr<float4[]>(new float4[PIXEL_COUNT]()); }
-
-void timeCpu(Run& run, float4* frame) {
-    const FrameParams& p = run.info.frame;
-    addRow(run, {"cpu", run.o.frames,
-                 timeSeries(run, "cpu", [&] { renderJuliaCPU(frame, p, &run.rows); }),
-                 run.iterations});
+    RendererReport r{renderer, run.o.frames,
+                     summarize(timeFrames(render, run.o.warmup, run.o.frames, phase)),
+                     run.iterations};
+    r.threads = threads;
+    if (simd) r.target = run.simd.name;
+    addRow(run, r);
 }
 
 // On every thread asked for, and with `all` first on one thread, for the threads' speedup.
 void timeSimd(Run& run, float4* frame) {
-    const FrameParams& p = run.info.frame;
     std::vector<int> counts{run.threads};
     if (run.o.renderer == Renderer::All && run.threads > 1) counts.insert(counts.begin(), 1);
     for (int threads : counts) {
-        RendererReport r{"simd", run.o.frames,
-                         timeSeries(run, "simd on " + threadCount(threads), [&] {
-                             renderJuliaSIMD(run.simd, frame, p, threads, SimdMode::Auto,
-                                             &run.rows);
-                         }),
-                         run.iterations};
-        r.threads = threads;
-        r.target = run.simd.name;
-        addRow(run, r);
+        timeSeries(run, "simd", threads, [&] {
+            renderJuliaSIMD(run.simd, frame, run.info.frame, threads, SimdMode::Auto, &run.rows);
+        });
     }
 }
 
@@ -221,7 +213,10 @@ int timeRenderers(Run& run) {
     run.progress.phase("counting iterations", &run.rows);
     run.iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
     std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;
-    if (all || o.renderer == Renderer::Cpu) timeCpu(run, (cpuFrame = image()).get());
+    if (all || o.renderer == Renderer::Cpu) {
+        cpuFrame = image();
+        timeSeries(run, "cpu", 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
+    }
     if (all || o.renderer == Renderer::Simd) timeSimd(run, (simdFrame = image()).get());
     if (const int status = run.device ? timeGpu(run, gpuFrame) : 0) return status;
     run.progress.clear();
