@@ -63,22 +63,6 @@ bool resolveTarget(const std::string& path, std::string* target, std::string* er
     }
 }
 
-// The frame as RGB bytes in the window's top-to-bottom order: the first row is image row 767.
-// Alpha is left out: the window draws without blending, so it is not part of the picture.
-std::vector<uint8_t> toRgb8TopDown(const float4* pixels) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(PIXEL_COUNT) * 3);
-    for (int r = 0; r < HEIGHT; r++) {
-        const float4* src = pixels + static_cast<size_t>(HEIGHT - 1 - r) * WIDTH;
-        uint8_t* dst = rgb.data() + static_cast<size_t>(r) * WIDTH * 3;
-        for (int j = 0; j < WIDTH; j++) {
-            dst[3 * j + 0] = channelTo8(src[j].x);
-            dst[3 * j + 1] = channelTo8(src[j].y);
-            dst[3 * j + 2] = channelTo8(src[j].z);
-        }
-    }
-    return rgb;
-}
-
 }  // namespace
 
 OutputFile::~OutputFile() { discard(); }
@@ -189,15 +173,20 @@ uint8_t channelTo8(float c) {
     return static_cast<uint8_t>(std::lrintf(clamped * 255.0f));
 }
 
+// Alpha is left out: the window draws without blending, so it is not part of the picture. Row 0,
+// first in memory, is the window's bottom row, hence the negative stride: the PNG starts at the top.
 bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
-    const std::vector<uint8_t> rgb = toRgb8TopDown(pixels);
-    png_image image;
-    std::memset(&image, 0, sizeof image);
+    std::vector<uint8_t> rgb;
+    rgb.reserve(static_cast<size_t>(PIXEL_COUNT) * 3);
+    for (int k = 0; k < PIXEL_COUNT; k++) {
+        for (const float c : {pixels[k].x, pixels[k].y, pixels[k].z}) rgb.push_back(channelTo8(c));
+    }
+    png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = WIDTH;
     image.height = HEIGHT;
     image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_stdio(&image, out.stream(), 0, rgb.data(), 0, nullptr)) {
+    if (!png_image_write_to_stdio(&image, out.stream(), 0, rgb.data(), -3 * WIDTH, nullptr)) {
         *error = std::string("cannot write the PNG image: ") + image.message;
         png_image_free(&image);
         return false;
