@@ -73,14 +73,11 @@ HWY_INLINE void Step(VF& re, VF& im, const VF cx, const VF cy) {
 template <size_t>
 using Each = VF;
 
-template <class Indices>
-struct Orbits;
-
 // sizeof...(K) orbits, each a pair of named vectors (function parameters: SVE vectors can be
 // neither array elements nor members), stepped by a fold, so the loop is unrolled in full and
 // each vector stays in a register while the registers last.
 template <size_t... K>
-struct Orbits<std::index_sequence<K...>> {
+struct Orbits {
     static HWY_INLINE double Seconds(int64_t steps, VF cx, VF cy, Each<K>... re, Each<K>... im) {
         const double t0 = cpuSeconds();
         for (int64_t s = 0; s < steps; s++) (Step(re, im, cx, cy), ...);
@@ -90,13 +87,13 @@ struct Orbits<std::index_sequence<K...>> {
     }
 };
 
-// Seconds for `steps` steps of `Vectors` orbits that start near the attracting fixed point of a
-// seed in the main cardioid, so that every value stays a normal float.
+// Seconds for `steps` steps of sizeof...(K) orbits that start near the attracting fixed point of
+// a seed in the main cardioid, so that every value stays a normal float.
 template <size_t... K>
-HWY_NOINLINE double StepsSeconds(std::index_sequence<K...> k, float mx, float my, int64_t steps) {
+HWY_NOINLINE double StepsSeconds(std::index_sequence<K...>, float mx, float my, int64_t steps) {
     const DF df;
-    return Orbits<decltype(k)>::Seconds(steps, hn::Set(df, mx), hn::Set(df, my),
-                                        hn::Set(df, 1e-3f * K)..., Each<K>(hn::Zero(df))...);
+    return Orbits<K...>::Seconds(steps, hn::Set(df, mx), hn::Set(df, my), hn::Set(df, 1e-3f * K)...,
+                                 Each<K>(hn::Zero(df))...);
 }
 
 template <size_t Vectors>
@@ -121,30 +118,26 @@ double FloorNs(float mx, float my, int64_t laneIterations, int choice, int* vect
     return choices[choice].ns(mx, my, laneIterations);
 }
 
-// Writes floats [lo, hi) of `out` with copies of `pattern`, ordinary or non-temporal stores.
-HWY_INLINE void WriteShare(float* out, int64_t lo, int64_t hi, const float* pattern, bool stream) {
-    const DF df;
-    const VF v = hn::Load(df, pattern);  // per thread: a sizeless SVE vector is not shared
-    const int64_t lanes = static_cast<int64_t>(hn::Lanes(df));
-    if (stream) {
-        for (int64_t k = lo; k < hi; k += lanes) hn::Stream(v, df, out + k);
-    } else {
-        for (int64_t k = lo; k < hi; k += lanes) hn::StoreU(v, df, out + k);
-    }
-}
-
 // Writes the frame (0.5, 0.5, 1, 1) per pixel on `threads` threads, each a contiguous share,
 // with ordinary or non-temporal stores.
 HWY_NOINLINE void WriteFrame(float4* pixels, int threads, bool stream) {
-    const int64_t lanes = static_cast<int64_t>(hn::Lanes(DF()));
+    const DF df;
+    const int64_t lanes = static_cast<int64_t>(hn::Lanes(df));
     auto pattern = hwy::AllocateAligned<float>(lanes);
     for (int64_t l = 0; l < lanes; l++) pattern[l] = (l % 4) < 2 ? 0.5f : 1.0f;
     const int64_t floats = 4 * static_cast<int64_t>(PIXEL_COUNT);
+    float* const out = reinterpret_cast<float*>(pixels);
 #pragma omp parallel num_threads(threads)
     {
         const int64_t n = omp_get_num_threads(), t = omp_get_thread_num();
-        WriteShare(reinterpret_cast<float*>(pixels), floats * t / n / lanes * lanes,
-                   floats * (t + 1) / n / lanes * lanes, pattern.get(), stream);
+        const int64_t lo = floats * t / n / lanes * lanes;
+        const int64_t hi = floats * (t + 1) / n / lanes * lanes;
+        const VF v = hn::Load(df, pattern.get());  // per thread: SVE vectors cannot be shared
+        if (stream) {
+            for (int64_t k = lo; k < hi; k += lanes) hn::Stream(v, df, out + k);
+        } else {
+            for (int64_t k = lo; k < hi; k += lanes) hn::StoreU(v, df, out + k);
+        }
     }
     if (stream) hwy::FlushStream();  // weakly ordered: done before the clock is read
 }

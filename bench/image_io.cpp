@@ -173,8 +173,8 @@ uint8_t channelTo8(float c) {
     return static_cast<uint8_t>(std::lrintf(clamped * 255.0f));
 }
 
-// Alpha is left out: the window draws without blending, so it is not part of the picture. Row 0,
-// first in memory, is the window's bottom row, hence the negative stride: the PNG starts at the top.
+// Alpha is left out: the window draws without blending. Row 0, first in memory, is the window's
+// bottom row, hence the negative stride: the PNG starts at the top.
 bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
     std::vector<uint8_t> rgb;
     rgb.reserve(static_cast<size_t>(PIXEL_COUNT) * 3);
