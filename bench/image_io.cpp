@@ -34,31 +34,22 @@ std::string notRegular(fs::file_type type) {
     }
 }
 
-std::string refusal(const std::string& path, const std::string& target, const std::string& why) {
-    const std::string via = target == path ? "" : " (a link to '" + target + "')";
-    return "cannot write '" + path + "'" + via + ": " + why;
-}
-
-// The name that writing `path` replaces: `path` itself, or where its chain of symbolic links ends.
-// A name that does not exist yet (a new file, or a dangling link's target) is fine: whether its
-// folder exists shows when the temporary is made there. Any other file but a regular one is
-// refused.
-bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
+// The name that writing `path` replaces, in *target: `path` itself, or where its chain of
+// symbolic links ends. Returns why it may not be written, or nothing. A name that does not exist
+// yet (a new file, or a dangling link's target) is fine: whether its folder exists shows when the
+// temporary is made there. Any other file but a regular one is refused.
+std::string resolveTarget(const std::string& path, std::string* target) {
     fs::path p = path;
-    auto end = [&](const std::string& why) {
-        *target = p.string();
-        if (!why.empty()) *error = refusal(path, *target, why);
-        return why.empty();
-    };
     for (int links = 0;; links++) {
+        *target = p.string();
         std::error_code ec;
         const fs::file_type type = fs::symlink_status(p, ec).type();
-        if (type == fs::file_type::not_found || type == fs::file_type::regular) return end("");
-        if (ec) return end(ec.message());
-        if (type != fs::file_type::symlink) return end(notRegular(type));
-        if (links == MAX_LINKS) return end("too many levels of symbolic links");
+        if (type == fs::file_type::not_found || type == fs::file_type::regular) return "";
+        if (ec) return ec.message();
+        if (type != fs::file_type::symlink) return notRegular(type);
+        if (links == MAX_LINKS) return "too many levels of symbolic links";
         const fs::path link = fs::read_symlink(p, ec);
-        if (ec) return end(ec.message());
+        if (ec) return ec.message();
         p = p.parent_path() / link;  // relative to the link's own folder; an absolute one replaces
     }
 }
@@ -81,7 +72,8 @@ void OutputFile::discard() {
 }
 
 bool OutputFile::fail(std::string* error, const std::string& why) const {
-    *error = refusal(path_, target_, why);
+    const std::string via = target_ == path_ ? "" : " (a link to '" + target_ + "')";
+    *error = "cannot write '" + path_ + "'" + via + ": " + why;
     return false;
 }
 
@@ -105,7 +97,8 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         }
         return true;
     }
-    if (!resolveTarget(path, &target_, error)) return false;
+    const std::string why = resolveTarget(path, &target_);
+    if (!why.empty()) return fail(error, why);
     if (!fs::path(target_).has_filename()) return fail(error, "it names a folder");
     return openTemporary(error);
 }
