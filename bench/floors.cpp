@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <vector>
 
-#include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -15,8 +15,6 @@ public:
     // Shows nothing, and starts no thread, unless `enabled`.
     explicit Progress(bool enabled);
     ~Progress();
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
 
     // Starts a phase. `rows`, when given, counts the rows of the frame done so far; it is reset to
     // 0 here and must outlive the phase.
