@@ -125,10 +125,7 @@ bool OutputFile::openTemporary(std::string* error) {
 }
 
 bool OutputFile::commit(std::string* error) {
-    if (!file_) {
-        *error = "cannot write '" + path_ + "': not open";
-        return false;
-    }
+    if (!file_) return fail(error, "not open");
     bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
                (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
               fail(error, std::strerror(errno));
@@ -188,28 +185,26 @@ bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
 
 bool FrameOutputs::open(const std::string& rawPath, const std::string& pngPath,
                         std::string* error) {
-    wantRaw_ = !rawPath.empty();
-    wantPng_ = !pngPath.empty();
-    return (!wantRaw_ || raw_.open(rawPath, error)) && (!wantPng_ || png_.open(pngPath, error));
+    return (rawPath.empty() || raw_.open(rawPath, error)) &&
+           (pngPath.empty() || png_.open(pngPath, error));
 }
 
 bool FrameOutputs::write(const float4* frame, std::string* error) {
     const struct {
-        bool wanted;
         OutputFile& file;
         bool (*write)(OutputFile&, const float4*, std::string*);
         const char* what;
-    } items[] = {{wantRaw_, raw_, writeRaw, "the raw image"},
-                 {wantPng_, png_, writePng, "the PNG"}};
+    } items[] = {{raw_, writeRaw, "the raw image"}, {png_, writePng, "the PNG"}};
     std::string written;
     for (bool stdoutPass : {false, true}) {
         for (const auto& it : items) {
-            if (it.wanted && it.file.toStdout() == stdoutPass && !it.write(it.file, frame, error)) {
+            if (it.file.isOpen() && it.file.toStdout() == stdoutPass &&
+                !it.write(it.file, frame, error)) {
                 return false;
             }
         }
         for (const auto& it : items) {
-            if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+            if (!it.file.isOpen() || it.file.toStdout() != stdoutPass) continue;
             if (!it.file.commit(error)) {
                 if (!written.empty()) *error += "; " + written + " was written";
                 return false;

@@ -28,6 +28,7 @@ public:
     // the destination cannot be written.
     bool open(const std::string& path, std::string* error);
     std::FILE* stream() { return file_; }
+    bool isOpen() const { return file_ != nullptr; }  // from open until commit
     // Flushes to disk and renames; on failure removes the temporary.
     bool commit(std::string* error);
 
@@ -63,8 +64,8 @@ class FrameOutputs {
 public:
     // An empty path: that file is not written.
     bool open(const std::string& rawPath, const std::string& pngPath, std::string* error);
-    bool any() const { return wantRaw_ || wantPng_; }
-    bool toStdout() const { return (wantRaw_ && raw_.toStdout()) || (wantPng_ && png_.toStdout()); }
+    bool any() const { return raw_.isOpen() || png_.isOpen(); }
+    bool toStdout() const { return raw_.toStdout() || png_.toStdout(); }
     // Both images are made in full before either is committed, and standard output comes last,
     // so a refusal never follows an image that went out there. A commit can still fail after
     // the other file is in place; the message then says which one was written.
@@ -72,5 +73,4 @@ public:
 
 private:
     OutputFile raw_, png_;
-    bool wantRaw_ = false, wantPng_ = false;
 };
