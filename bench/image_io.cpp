@@ -106,11 +106,7 @@ bool OutputFile::openTemporary(std::string* error) {
     const fs::path target = target_;
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX"))
                            .string();
-    int fd;
-    runWithInterruptsDeferred([&] {  // a signal between the two would strand the file
-        fd = ::mkstemp(&temp[0]);
-        if (fd >= 0) tempSlot_ = registerTemporary(temp);
-    });
+    const int fd = createTemporary(&temp, &tempSlot_);
     if (fd < 0) return fail(error, std::strerror(errno));
     tempPath_ = temp;
     const mode_t mask = ::umask(0);

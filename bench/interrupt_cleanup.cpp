@@ -58,10 +58,8 @@ void install() {
     }
 }
 
-}  // namespace
-
+// The slot now holding `path`, or -1.
 int registerTemporary(const std::string& path) {
-    std::call_once(installed, install);
     if (path.size() >= PATH_MAX) return -1;
     for (int k = 0; k < SLOTS; k++) {
         if (!inUse[k].load()) {
@@ -73,6 +71,18 @@ int registerTemporary(const std::string& path) {
     return -1;
 }
 
+}  // namespace
+
+int createTemporary(std::string* path, int* slot) {
+    std::call_once(installed, install);
+    deferring.store(true);
+    const int fd = ::mkstemp(path->data());
+    *slot = fd >= 0 ? registerTemporary(*path) : -1;
+    deferring.store(false);
+    if (const int sig = pending.load()) die(sig);
+    return fd;
+}
+
 void unregisterTemporary(int slot) {
     if (slot >= 0 && slot < SLOTS) inUse[slot].store(false);
 }
@@ -80,12 +90,4 @@ void unregisterTemporary(int slot) {
 void setProgressLineShown(bool shown) {
     std::call_once(installed, install);
     progressShown.store(shown);
-}
-
-void runWithInterruptsDeferred(const std::function<void()>& step) {
-    std::call_once(installed, install);
-    deferring.store(true);
-    step();
-    deferring.store(false);
-    if (const int sig = pending.load()) die(sig);
 }
