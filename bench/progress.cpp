@@ -51,10 +51,7 @@ void Progress::clear() {
 
 void Progress::run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-        wake_.wait_for(lock, REDRAW);
-        if (!stopping_) draw();
-    }
+    while (!wake_.wait_for(lock, REDRAW, [this] { return stopping_; })) draw();
 }
 
 void Progress::draw() {
