@@ -48,8 +48,7 @@ void install() {
     for (int sig : SIGNALS) {
         struct sigaction old;
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        struct sigaction sa;
-        std::memset(&sa, 0, sizeof sa);
+        struct sigaction sa {};
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         for (int other : SIGNALS) sigaddset(&sa.sa_mask, other);
