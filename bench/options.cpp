@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -108,17 +109,13 @@ void addRunOptions(CLI::App& app, BenchOptions& o) {
 
 // The subcommands, each with -h; the run's options do not go with them.
 void addSubcommands(CLI::App& app, BenchOptions& o) {
-    const struct {
-        const char* name;
-        Command command;
-    } subcommands[] = {{"floors", Command::Floors},
-                       {"refill", Command::Refill},
-                       {"gpu-info", Command::GpuInfo}};
+    const std::pair<const char*, Command> subcommands[] = {
+        {"floors", Command::Floors}, {"refill", Command::Refill}, {"gpu-info", Command::GpuInfo}};
     for (const auto& s : subcommands) {
-        CLI::App* sub = app.add_subcommand(s.name);
+        CLI::App* sub = app.add_subcommand(s.first);
         sub->set_help_flag();
         addFlag(*sub, "-h,--help", &o.help);
-        const Command command = s.command;
+        const Command command = s.second;
         sub->preparse_callback([&o, command](size_t) {
             o.command = command;
             if (command == Command::Refill) o.mx = -0.8f, o.my = 0.156f, o.frames = 7;
