@@ -226,24 +226,6 @@ std::string cycles(double ns, double ghz) {
     return ghz > 0 ? fmt::format(" ({:.2f} cycles)", ns * ghz) : "";
 }
 
-double nsPerFloatAdd(int n) {
-    float s = addend;
-    const float d = addend;
-    const double t0 = cpuSeconds();
-    for (int k = 0; k < n; k++) s = s + d;  // no reassociation: each add waits for the last
-    const double ns = nsSince(t0, n);
-    sink = s;  // keeps the chain alive
-    return ns;
-}
-
-double nsPerRuleIteration(int n) {
-    const double t0 = cpuSeconds();
-    const float c = juliaColor(startX, startY, seedX, seedY, n);
-    const double ns = nsSince(t0, n);
-    if (c != 0.0f) checkFailed("the probe's point escaped");
-    return ns;
-}
-
 // CPU seconds of a frame on one thread.
 double frameSeconds(const SimdTarget& target, float4* pixels, const FrameParams& p) {
     const double t0 = cpuSeconds();
@@ -260,14 +242,23 @@ bool plausible(const std::string& what, double ns, double least) {
     return false;
 }
 
-// The scalar floors in ns: the rule's loop per iteration and a float add; false, having said why,
-// for figures no CPU reaches.
+// The scalar floors in ns, each the best of five runs (the least disturbed): the rule's loop per
+// iteration, and a dependent float add. False, having said why, for figures no CPU reaches.
 bool scalarFloor(double* rule, double* fadd) {
     const int n = precision;
     *rule = *fadd = 1e9;
-    for (int rep = 0; rep < 5; rep++) {  // the best of five: the least disturbed run
-        *rule = std::min(*rule, nsPerRuleIteration(n));
-        *fadd = std::min(*fadd, nsPerFloatAdd(n));
+    for (int rep = 0; rep < 5; rep++) {
+        double t0 = cpuSeconds();
+        const float color = juliaColor(startX, startY, seedX, seedY, n);
+        *rule = std::min(*rule, nsSince(t0, n));
+        if (color != 0.0f) checkFailed("the probe's point escaped");
+
+        float s = addend;
+        const float d = addend;
+        t0 = cpuSeconds();
+        for (int k = 0; k < n; k++) s = s + d;  // no reassociation: each add waits for the last
+        *fadd = std::min(*fadd, nsSince(t0, n));
+        sink = s;  // keeps the chain alive
     }
     // An iteration of the rule chains at least a multiply, a subtract and an add.
     return plausible("float add chain", *fadd, LEAST_NS_PER_CYCLE) &&
