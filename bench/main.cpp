@@ -30,11 +30,6 @@ namespace {
 constexpr int EXIT_DIFFERENT = 1;
 constexpr int EXIT_BAD_INPUT = 2;  // also: no usable GPU where one is required
 
-int refuse(const std::string& message) {
-    sayError(message);
-    return EXIT_BAD_INPUT;
-}
-
 // A run once it is set up: the frame, the resolved SIMD renderer, the open outputs, and the device
 // image where a GPU is asked for and usable.
 struct Run {
@@ -56,7 +51,8 @@ struct Run {
     // Refuses with the progress line out of the way.
     int refuse(const std::string& message) {
         progress.clear();
-        return ::refuse(message);
+        sayError(message);
+        return EXIT_BAD_INPUT;
     }
     int writeImage(const float4* frame) {
         if (out.any()) progress.phase("writing the image");
@@ -69,13 +65,13 @@ struct Run {
 int setUp(Run& run) {
     const BenchOptions& o = run.o;
     if (!findSimdTarget(o.simdTarget, &run.simd)) {
-        return refuse(fmt::format("option --simd-target: '{}' is not a target this program and "
-                                  "CPU can run (usable: {})",
-                                  o.simdTarget, fmt::join(simdTargets(), ", ")));
+        return run.refuse(fmt::format("option --simd-target: '{}' is not a target this program and "
+                                      "CPU can run (usable: {})",
+                                      o.simdTarget, fmt::join(simdTargets(), ", ")));
     }
     run.threads = simdThreads(o.threads);
     std::string error;
-    if (!run.out.open(o.rawPath, o.pngPath, &error)) return refuse(error);
+    if (!run.out.open(o.rawPath, o.pngPath, &error)) return run.refuse(error);
     if (run.out.toStdout()) {
         // The image owns standard output (its stream holds a copy of the descriptor); the
         // results go to standard error instead.
@@ -261,7 +257,10 @@ int printGpuInfo() {
 
 int main(int argc, char** argv) {
     const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.ok()) return refuse(parsed.error + " (see --help)");
+    if (!parsed.ok()) {
+        sayError(parsed.error + " (see --help)");
+        return EXIT_BAD_INPUT;
+    }
     const BenchOptions& o = parsed.options;
     if (o.help) {
         std::fputs(usageText().c_str(), stdout);
