@@ -10,12 +10,8 @@
 #include "geometry.h"
 #include "interrupt_cleanup.h"
 
-namespace {
-
 constexpr auto REDRAW = std::chrono::milliseconds(200);
 constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no rows or time
-
-}  // namespace
 
 Progress::Progress(bool enabled) : enabled_(enabled) {
     if (enabled_) thread_ = std::thread(&Progress::run, this);
