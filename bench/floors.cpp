@@ -297,12 +297,10 @@ bool vectorFloor(float4* pixels, double ghz) {
         int vectors = 0;
         frameSeconds(target, pixels, frame);  // warm-up
         for (int rep = 0; rep < REPS; rep++) {
-            const double f = HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex](
-                seedX, seedY, FLOOR_LANE_ITERATIONS, choice, &vectors);
-            const double r = frameSeconds(target, pixels, frame) * 1e9 / frameIters;
-            floors.push_back(f);
-            renders.push_back(r);
-            ratios.push_back(r / f);
+            floors.push_back(HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex](
+                seedX, seedY, FLOOR_LANE_ITERATIONS, choice, &vectors));
+            renders.push_back(frameSeconds(target, pixels, frame) * 1e9 / frameIters);
+            ratios.push_back(renders.back() / floors.back());
         }
         const double f = summarize(floors).median;
         const double least = STEP_OPS / (MOST_OPS_PER_CYCLE * target.lanes) * LEAST_NS_PER_CYCLE;
