@@ -23,7 +23,7 @@ struct RunInfo {
 };
 
 struct RendererReport {
-    const char* renderer;
+    std::string renderer;
     int frames;
     Summary frameMs;
     int64_t iterations;  // per frame
