@@ -16,14 +16,14 @@
 
 namespace {
 
-// Checks a value's text and stores it; returns what is wrong with it, or nothing.
-using Setter = std::function<std::string(const std::string& value)>;
+// Checks a value of the option named `opt` and stores it; returns what is wrong with it, or nothing.
+using Setter = std::function<std::string(const std::string& opt, const std::string& value)>;
 
 // "--name VALUE" or "--name=VALUE", checked on each occurrence in order (so that a later one cannot
 // hide a bad earlier one); the last one counts.
 void addValue(CLI::App& app, const std::string& name, const Setter& set) {
-    app.add_option_function<std::string>("--" + name, [set](const std::string& value) {
-           const std::string why = set(value);
+    app.add_option_function<std::string>("--" + name, [name, set](const std::string& value) {
+           const std::string why = set(name, value);
            if (!why.empty()) throw CLI::ValidationError(why);
        })->trigger_on_parse();
 }
@@ -33,8 +33,8 @@ void addFlag(CLI::App& app, const std::string& names, bool* flag) {
 }
 
 // Decimal digits with an optional '-', within [lo, hi]: no blanks, no base prefixes.
-Setter wholeNumber(const std::string& opt, long long lo, long long hi, int* out) {
-    return [=](const std::string& v) -> std::string {
+Setter wholeNumber(long long lo, long long hi, int* out) {
+    return [=](const std::string& opt, const std::string& v) -> std::string {
         long long n = 0;
         const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
         if (v.empty() || end != v.data() + v.size() || ec == std::errc::invalid_argument) {
@@ -60,26 +60,26 @@ bool parseFloat(const std::string& s, float* out) {
 }
 
 Setter seed(BenchOptions& o) {
-    return [&o](const std::string& v) -> std::string {
+    return [&o](const std::string& opt, const std::string& v) -> std::string {
         const size_t comma = v.find(',');
         if (comma != std::string::npos && v.find(',', comma + 1) == std::string::npos &&
             parseFloat(v.substr(0, comma), &o.mx) && parseFloat(v.substr(comma + 1), &o.my)) {
             return "";
         }
-        return fmt::format("option --seed: '{}' is not MX,MY (two finite numbers)", v);
+        return fmt::format("option --{}: '{}' is not MX,MY (two finite numbers)", opt, v);
     };
 }
 
 // A name stored as given and refused only when empty: which targets exist depends on the CPU.
-Setter name(const std::string& opt, const char* what, std::string* out) {
-    return [=](const std::string& v) {
+Setter name(const char* what, std::string* out) {
+    return [=](const std::string& opt, const std::string& v) {
         *out = v;
         return v.empty() ? fmt::format("option --{} needs {}", opt, what) : "";
     };
 }
 
 Setter renderer(Renderer* out) {
-    return [out](const std::string& v) -> std::string {
+    return [out](const std::string& opt, const std::string& v) -> std::string {
         const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
         for (int k = 0; k < 4; k++) {
             if (v == names[k]) {
@@ -87,7 +87,7 @@ Setter renderer(Renderer* out) {
                 return "";
             }
         }
-        return fmt::format("option --renderer: unknown renderer '{}' (cpu, simd, gpu or all)", v);
+        return fmt::format("option --{}: unknown renderer '{}' (cpu, simd, gpu or all)", opt, v);
     };
 }
 
@@ -98,13 +98,13 @@ void addRunOptions(CLI::App& app, BenchOptions& o) {
     addValue(app, "renderer", renderer(&o.renderer));
     addValue(app, "seed", seed(o));
     // Any int is a valid limit: zero and below give a frame without iterations.
-    addValue(app, "precision", wholeNumber("precision", INT_MIN, INT_MAX, &o.precision));
-    addValue(app, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
-    addValue(app, "warmup", wholeNumber("warmup", 0, 1000000, &o.warmup));
-    addValue(app, "threads", wholeNumber("threads", 1, 1024, &o.threads));
-    addValue(app, "simd-target", name("simd-target", "a target name", &o.simdTarget));
-    addValue(app, "raw", name("raw", "a file name", &o.rawPath));
-    addValue(app, "png", name("png", "a file name", &o.pngPath));
+    addValue(app, "precision", wholeNumber(INT_MIN, INT_MAX, &o.precision));
+    addValue(app, "frames", wholeNumber(1, 1000000, &o.frames));
+    addValue(app, "warmup", wholeNumber(0, 1000000, &o.warmup));
+    addValue(app, "threads", wholeNumber(1, 1024, &o.threads));
+    addValue(app, "simd-target", name("a target name", &o.simdTarget));
+    addValue(app, "raw", name("a file name", &o.rawPath));
+    addValue(app, "png", name("a file name", &o.pngPath));
 }
 
 // The subcommands, each with -h; the run's options do not go with them.
@@ -122,7 +122,7 @@ void addSubcommands(CLI::App& app, BenchOptions& o) {
         });
         if (command == Command::Refill) {
             addValue(*sub, "seed", seed(o));
-            addValue(*sub, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
+            addValue(*sub, "frames", wholeNumber(1, 1000000, &o.frames));
         }
         for (CLI::Option* opt : app.get_options()) {
             if (!opt->check_lname("help")) sub->excludes(opt);
