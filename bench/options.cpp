@@ -16,7 +16,7 @@
 
 namespace {
 
-// Checks a value of the option named `opt` and stores it; returns what is wrong with it, or nothing.
+// Checks a value of option --`opt` and stores it; returns what is wrong with it, or nothing.
 using Setter = std::function<std::string(const std::string& opt, const std::string& value)>;
 
 // "--name VALUE" or "--name=VALUE", checked on each occurrence in order (so that a later one cannot
