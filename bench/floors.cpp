@@ -270,13 +270,13 @@ int fastestChoice(size_t index) {
     const auto floorNs = HWY_DISPATCH_TABLE(FloorNs)[index];
     int best = 0, vectors = 0;
     double fastest = 1e9;
-    for (int c = 0; floorNs(seedX, seedY, 0, c, &vectors) >= 0; c++) {
+    for (int c = 0;; c++) {
         for (int k = 0; k < 3; k++) {
             const double ns = floorNs(seedX, seedY, FLOOR_LANE_ITERATIONS / 4, c, &vectors);
+            if (ns < 0) return best;  // past the last choice
             if (ns < fastest) fastest = ns, best = c;
         }
     }
-    return best;
 }
 
 // Per target: the vector floor against the renderer, ns per lane-iteration, alternating.
