@@ -1,3 +1,4 @@
+// The frames compared pixel by pixel on their bit patterns; the first differences kept.
 #include "compare.h"
 
 #include <fmt/format.h>

@@ -1,14 +1,15 @@
-// julia-fractals-bench floors and refill: the machine measured rather than a frame. floors puts
+// julia-fractals-bench floors: the machine measured rather than a frame. It puts
 // each floor, what no renderer of the rule can beat on this CPU, beside the renderer: the rule's
 // loop on one point that never escapes; per Highway target, a step's float arithmetic alone on
 // independent vectors, fully unrolled, alternating with the SIMD renderer at seed 0, limit 1000;
 // writing the frame, against the renderer at limit 1. Work on one thread is timed on the process's
-// CPU clock, so that a busy machine's waits count nowhere.
+// CPU clock, so that a busy machine's waits count nowhere. A check that fails (an orbit escaped, a
+// figure faster than any CPU) goes to standard error and makes the exit status 1.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,15 +17,19 @@
 #include <omp.h>
 
 #include "cpu_renderer.h"
-#include "floors.h"
 #include "julia.h"
+#include "machine.h"
 #include "report.h"
 #include "simd_renderer.h"
 #include "timing.h"
 
 #ifndef JULIA_BENCH_FLOORS_SHARED
 #define JULIA_BENCH_FLOORS_SHARED
+namespace floors {
 inline double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+// Says why a figure is not of the loop as written; printFloors then returns 1.
+void checkFailed(const std::string& why);
+}  // namespace floors
 #endif
 
 #undef HWY_TARGET_INCLUDE
@@ -67,30 +72,27 @@ HWY_INLINE void Step(VF& re, VF& im, const VF cx, const VF cy) {
 template <size_t>
 using Each = VF;
 
-template <class Indices>
-struct Orbits;
-
 // sizeof...(K) orbits, each a pair of named vectors (function parameters: SVE vectors can be
 // neither array elements nor members), stepped by a fold, so the loop is unrolled in full and
 // each vector stays in a register while the registers last.
 template <size_t... K>
-struct Orbits<std::index_sequence<K...>> {
+struct Orbits {
     static HWY_INLINE double Seconds(int64_t steps, VF cx, VF cy, Each<K>... re, Each<K>... im) {
         const double t0 = cpuSeconds();
         for (int64_t s = 0; s < steps; s++) (Step(re, im, cx, cy), ...);
         const double seconds = cpuSeconds() - t0;
-        if (!((0.0f + ... + hn::GetLane(re)) < 1.0f)) fmt::print("the floor's orbits escaped\n");
+        if (!((0.0f + ... + hn::GetLane(re)) < 1.0f)) checkFailed("the floor's orbits escaped");
         return seconds;
     }
 };
 
-// Seconds for `steps` steps of `Vectors` orbits that start near the attracting fixed point of a
-// seed in the main cardioid, so that every value stays a normal float.
+// Seconds for `steps` steps of sizeof...(K) orbits that start near the attracting fixed point of
+// a seed in the main cardioid, so that every value stays a normal float.
 template <size_t... K>
-HWY_NOINLINE double StepsSeconds(std::index_sequence<K...> k, float mx, float my, int64_t steps) {
+HWY_NOINLINE double StepsSeconds(std::index_sequence<K...>, float mx, float my, int64_t steps) {
     const DF df;
-    return Orbits<decltype(k)>::Seconds(steps, hn::Set(df, mx), hn::Set(df, my),
-                                        hn::Set(df, 1e-3f * K)..., Each<K>(hn::Zero(df))...);
+    return Orbits<K...>::Seconds(steps, hn::Set(df, mx), hn::Set(df, my), hn::Set(df, 1e-3f * K)...,
+                                 Each<K>(hn::Zero(df))...);
 }
 
 template <size_t Vectors>
@@ -115,30 +117,26 @@ double FloorNs(float mx, float my, int64_t laneIterations, int choice, int* vect
     return choices[choice].ns(mx, my, laneIterations);
 }
 
-// Writes floats [lo, hi) of `out` with copies of `pattern`, ordinary or non-temporal stores.
-HWY_INLINE void WriteShare(float* out, int64_t lo, int64_t hi, const float* pattern, bool stream) {
-    const DF df;
-    const VF v = hn::Load(df, pattern);  // here: GCC 12 fails on SVE vectors shared by threads
-    const int64_t lanes = static_cast<int64_t>(hn::Lanes(df));
-    if (stream) {
-        for (int64_t k = lo; k < hi; k += lanes) hn::Stream(v, df, out + k);
-    } else {
-        for (int64_t k = lo; k < hi; k += lanes) hn::StoreU(v, df, out + k);
-    }
-}
-
 // Writes the frame (0.5, 0.5, 1, 1) per pixel on `threads` threads, each a contiguous share,
 // with ordinary or non-temporal stores.
 HWY_NOINLINE void WriteFrame(float4* pixels, int threads, bool stream) {
-    const int64_t lanes = static_cast<int64_t>(hn::Lanes(DF()));
+    const DF df;
+    const int64_t lanes = static_cast<int64_t>(hn::Lanes(df));
     auto pattern = hwy::AllocateAligned<float>(lanes);
     for (int64_t l = 0; l < lanes; l++) pattern[l] = (l % 4) < 2 ? 0.5f : 1.0f;
     const int64_t floats = 4 * static_cast<int64_t>(PIXEL_COUNT);
+    float* const out = reinterpret_cast<float*>(pixels);
 #pragma omp parallel num_threads(threads)
     {
         const int64_t n = omp_get_num_threads(), t = omp_get_thread_num();
-        WriteShare(reinterpret_cast<float*>(pixels), floats * t / n / lanes * lanes,
-                   floats * (t + 1) / n / lanes * lanes, pattern.get(), stream);
+        const int64_t lo = floats * t / n / lanes * lanes;
+        const int64_t hi = floats * (t + 1) / n / lanes * lanes;
+        const VF v = hn::Load(df, pattern.get());  // per thread: SVE vectors cannot be shared
+        if (stream) {
+            for (int64_t k = lo; k < hi; k += lanes) hn::Stream(v, df, out + k);
+        } else {
+            for (int64_t k = lo; k < hi; k += lanes) hn::StoreU(v, df, out + k);
+        }
     }
     if (stream) hwy::FlushStream();  // weakly ordered: done before the clock is read
 }
@@ -157,7 +155,8 @@ namespace {
 // Read at run time, so the compiler can neither fold the loops nor shorten them.
 volatile float startX = 0.0f, startY = 0.0f;
 volatile float seedX = -0.5f, seedY = 0.3f;  // inside the main cardioid: the orbit stays bounded
-volatile int limit = 100000000;
+volatile int precision = 100000000;
+volatile float sink;
 volatile float addend = 1e-7f;
 volatile uint64_t one = 1;
 volatile size_t readBack = 12345;
@@ -170,7 +169,8 @@ constexpr double LEAST_GHZ = 0.3, MOST_GHZ = 7;  // a clock outside is no clock
 
 constexpr int REPS = 7;
 constexpr int64_t FLOOR_LANE_ITERATIONS = int64_t{1} << 27;
-constexpr int FRAME_LIMIT = 1000;
+constexpr int FRAME_PRECISION = 1000;
+bool failed = false;  // a check failed
 
 double nsSince(double t0, double count) { return (cpuSeconds() - t0) * 1e9 / count; }
 
@@ -201,7 +201,7 @@ double chainGHz() {
 // The clock from the fastest of five chains (the least disturbed), or 0 with *why said. Where it
 // is no CPU's clock, or a dependent float add (`faddNs`) would not take a whole number of cycles
 // from 2 to 6 at it, the chain was not run as written: an add of an immediate, for one, can be
-// folded at register renaming, which once showed 16.6 GHz.
+// folded at register renaming, hence the addend in a register.
 double inferClock(double faddNs, std::string* why) {
     double ghz = 0;
     for (int k = 0; k < 5; k++) ghz = std::max(ghz, chainGHz());
@@ -226,24 +226,6 @@ std::string cycles(double ns, double ghz) {
     return ghz > 0 ? fmt::format(" ({:.2f} cycles)", ns * ghz) : "";
 }
 
-double nsPerFloatAdd(int n) {
-    float s = addend;
-    const float d = addend;
-    const double t0 = cpuSeconds();
-    for (int k = 0; k < n; k++) s = s + d;  // no reassociation: each add waits for the last
-    const double ns = nsSince(t0, n);
-    if (s < 0) fmt::print("\n");  // keeps s alive
-    return ns;
-}
-
-double nsPerRuleIteration(int n) {
-    const double t0 = cpuSeconds();
-    const float c = juliaColor(startX, startY, seedX, seedY, n);
-    const double ns = nsSince(t0, n);
-    if (c != 0.0f) fmt::print("the probe's point escaped\n");
-    return ns;
-}
-
 // CPU seconds of a frame on one thread.
 double frameSeconds(const SimdTarget& target, float4* pixels, const FrameParams& p) {
     const double t0 = cpuSeconds();
@@ -254,21 +236,29 @@ double frameSeconds(const SimdTarget& target, float4* pixels, const FrameParams&
 // False, having said why, for a figure below what any CPU reaches.
 bool plausible(const std::string& what, double ns, double least) {
     if (ns >= least) return true;
-    fmt::print(stderr,
-               "julia-fractals-bench: {}: measured {:.4f} ns, below the {:.4f} ns any CPU takes; "
-               "the loop was not measured as written\n",
-               what, ns, least);
+    checkFailed(fmt::format("{}: measured {:.4f} ns, below the {:.4f} ns any CPU takes; the loop "
+                            "was not measured as written",
+                            what, ns, least));
     return false;
 }
 
-// The scalar floors in ns: the rule's loop per iteration and a float add; false, having said why,
-// for figures no CPU reaches.
+// The scalar floors in ns, each the best of five runs (the least disturbed): the rule's loop per
+// iteration, and a dependent float add. False, having said why, for figures no CPU reaches.
 bool scalarFloor(double* rule, double* fadd) {
-    const int n = limit;
+    const int n = precision;
     *rule = *fadd = 1e9;
-    for (int rep = 0; rep < 5; rep++) {  // the best of five: the least disturbed run
-        *rule = std::min(*rule, nsPerRuleIteration(n));
-        *fadd = std::min(*fadd, nsPerFloatAdd(n));
+    for (int rep = 0; rep < 5; rep++) {
+        double t0 = cpuSeconds();
+        const float color = juliaColor(startX, startY, seedX, seedY, n);
+        *rule = std::min(*rule, nsSince(t0, n));
+        if (color != 0.0f) checkFailed("the probe's point escaped");
+
+        float s = addend;
+        const float d = addend;
+        t0 = cpuSeconds();
+        for (int k = 0; k < n; k++) s = s + d;  // no reassociation: each add waits for the last
+        *fadd = std::min(*fadd, nsSince(t0, n));
+        sink = s;  // keeps the chain alive
     }
     // An iteration of the rule chains at least a multiply, a subtract and an add.
     return plausible("float add chain", *fadd, LEAST_NS_PER_CYCLE) &&
@@ -280,23 +270,24 @@ int fastestChoice(size_t index) {
     const auto floorNs = HWY_DISPATCH_TABLE(FloorNs)[index];
     int best = 0, vectors = 0;
     double fastest = 1e9;
-    for (int c = 0; floorNs(seedX, seedY, 0, c, &vectors) >= 0; c++) {
+    for (int c = 0;; c++) {
         for (int k = 0; k < 3; k++) {
             const double ns = floorNs(seedX, seedY, FLOOR_LANE_ITERATIONS / 4, c, &vectors);
+            if (ns < 0) return best;  // past the last choice
             if (ns < fastest) fastest = ns, best = c;
         }
     }
-    return best;
 }
 
 // Per target: the vector floor against the renderer, ns per lane-iteration, alternating.
 bool vectorFloor(float4* pixels, double ghz) {
-    const FrameParams frame{0.0f, 0.0f, FRAME_LIMIT, VIEW_SCALE};
-    const double frameIters = static_cast<double>(frameIterations(0, 0, FRAME_LIMIT, VIEW_SCALE));
+    const FrameParams frame{0.0f, 0.0f, FRAME_PRECISION, VIEW_SCALE};
+    const double frameIters =
+        static_cast<double>(frameIterations(0, 0, FRAME_PRECISION, VIEW_SCALE));
     fmt::print("\nns per lane-iteration, one thread: the vector floor (a step's float arithmetic "
                "alone, fully unrolled) and the SIMD renderer at seed 0, limit {} ({} "
                "iterations)\n{:<9} {:>5} {:>7} {:>9} {:>12} {:>9} {:>12}\n",
-               FRAME_LIMIT, frameIters, "target", "lanes", "vectors", "floor ns", "cycles/step",
+               FRAME_PRECISION, frameIters, "target", "lanes", "vectors", "floor ns", "cycles/step",
                "render ns", "render/floor");
     for (const std::string& name : simdTargets()) {
         SimdTarget target;
@@ -306,20 +297,17 @@ bool vectorFloor(float4* pixels, double ghz) {
         int vectors = 0;
         frameSeconds(target, pixels, frame);  // warm-up
         for (int rep = 0; rep < REPS; rep++) {
-            const double f = HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex](
-                seedX, seedY, FLOOR_LANE_ITERATIONS, choice, &vectors);
-            const double r = frameSeconds(target, pixels, frame) * 1e9 / frameIters;
-            floors.push_back(f);
-            renders.push_back(r);
-            ratios.push_back(r / f);
+            floors.push_back(HWY_DISPATCH_TABLE(FloorNs)[target.tableIndex](
+                seedX, seedY, FLOOR_LANE_ITERATIONS, choice, &vectors));
+            renders.push_back(frameSeconds(target, pixels, frame) * 1e9 / frameIters);
+            ratios.push_back(renders.back() / floors.back());
         }
         const double f = summarize(floors).median;
         const double least = STEP_OPS / (MOST_OPS_PER_CYCLE * target.lanes) * LEAST_NS_PER_CYCLE;
         if (!plausible(name + " vector floor", f, least)) return false;
         const std::string perStep = ghz > 0 ? fmt::format("{:.2f}", f * target.lanes * ghz) : "-";
-        fmt::print("{:<9} {:>5} {:>7} {:>9.4f} {:>12} {:>9.4f} {:>11.2f}x\n", name, target.lanes,
-                   vectors, f, perStep, summarize(renders).median, summarize(ratios).median);
-        std::fflush(stdout);
+        say(fmt::format("{:<9} {:>5} {:>7} {:>9.4f} {:>12} {:>9.4f} {:>11.2f}x", name, target.lanes,
+                        vectors, f, perStep, summarize(renders).median, summarize(ratios).median));
     }
     return true;
 }
@@ -351,10 +339,16 @@ void memoryFloor(float4* pixels) {
                    mb / nt, mb / render, 100 * std::min(stores, nt) / render);
         if (threads == every) break;  // one hardware thread: the two rows are one
     }
-    if (pixels[readBack % PIXEL_COUNT].z != 1.0f) fmt::print("the frame was not written\n");
+    if (pixels[readBack % PIXEL_COUNT].z != 1.0f) checkFailed("the frame was not written");
 }
 
 }  // namespace
+
+void checkFailed(const std::string& why) {
+    sayError(why);
+    failed = true;
+}
+
 }  // namespace floors
 
 int printFloors() {
@@ -371,35 +365,13 @@ int printFloors() {
     fmt::print("float add chain   {:.3f} ns per dependent add{}\n", fadd, cycles(fadd, ghz));
     fmt::print("rule loop         {:.3f} ns per iteration{} = {:.2f} dependent float adds ({} "
                "iterations)\n",
-               rule, cycles(rule, ghz), rule / fadd, static_cast<int>(limit));
+               rule, cycles(rule, ghz), rule / fadd, static_cast<int>(precision));
     // Aligned for the non-temporal stores, and touched before any timing.
     hwy::AlignedFreeUniquePtr<float4[]> pixels = hwy::AllocateAligned<float4>(PIXEL_COUNT);
     std::fill(pixels.get(), pixels.get() + PIXEL_COUNT, float4{0, 0, 0, 0});
     if (!vectorFloor(pixels.get(), ghz)) return 1;
     memoryFloor(pixels.get());
-    return 0;
+    return failed ? 1 : 0;
 }
 
-int printRefill(float mx, float my, int frames) {
-    std::vector<float4> img(PIXEL_COUNT);
-    fmt::print("seed ({}, {}), one thread, median of {} frames\n{:<9} {:>6} {:>10} {:>10} {:>15}\n",
-               shortFloat(mx), shortFloat(my), frames, "target", "limit", "tiles ms", "refill ms",
-               "tiles / refill");
-    for (const std::string& name : simdTargets()) {
-        SimdTarget target;
-        findSimdTarget(name, &target);
-        for (int limit : {10, 100, 200, 500, 1000, 10000}) {
-            const FrameParams p{mx, my, limit, VIEW_SCALE};
-            auto medianMs = [&](SimdMode mode) {
-                auto frame = [&] { renderJuliaSIMD(target, img.data(), p, 1, mode); };
-                return summarize(timeFrames(frame, 1, frames)).median;
-            };
-            const double tiles = medianMs(SimdMode::Tiles), refill = medianMs(SimdMode::Refill);
-            fmt::print("{:<9} {:>6} {:>10.2f} {:>10.2f} {:>14.2f}x\n", name, limit, tiles, refill,
-                       tiles / refill);
-            std::fflush(stdout);
-        }
-    }
-    return 0;
-}
 #endif  // HWY_ONCE

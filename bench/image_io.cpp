@@ -1,11 +1,13 @@
+// The output files: the checks on what a path names, the temporary beside the target, and the
+// raw and PNG encodings.
 #include "image_io.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
-#include <fmt/format.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,31 +33,22 @@ std::string notRegular(fs::file_type type) {
     }
 }
 
-std::string refusal(const std::string& path, const std::string& target, const std::string& why) {
-    const std::string via = target == path ? "" : " (a link to '" + target + "')";
-    return "cannot write '" + path + "'" + via + ": " + why;
-}
-
-// The name that writing `path` replaces: `path` itself, or where its chain of symbolic links ends.
-// A name that does not exist yet (a new file, or a dangling link's target) is fine: whether its
-// folder exists shows when the temporary is made there. Any other file but a regular one is
-// refused.
-bool resolveTarget(const std::string& path, std::string* target, std::string* error) {
+// The name that writing `path` replaces, in *target: `path` itself, or where its chain of
+// symbolic links ends. Returns why it may not be written, or nothing. A name that does not exist
+// yet (a new file, or a dangling link's target) is fine: whether its folder exists shows when the
+// temporary is made there. Any other file but a regular one is refused.
+std::string resolveTarget(const std::string& path, std::string* target) {
     fs::path p = path;
-    auto end = [&](const std::string& why) {
-        *target = p.string();
-        if (!why.empty()) *error = refusal(path, *target, why);
-        return why.empty();
-    };
     for (int links = 0;; links++) {
+        *target = p.string();
         std::error_code ec;
         const fs::file_type type = fs::symlink_status(p, ec).type();
-        if (type == fs::file_type::not_found || type == fs::file_type::regular) return end("");
-        if (ec) return end(ec.message());
-        if (type != fs::file_type::symlink) return end(notRegular(type));
-        if (links == MAX_LINKS) return end("too many levels of symbolic links");
+        if (type == fs::file_type::not_found || type == fs::file_type::regular) return "";
+        if (ec) return ec.message();
+        if (type != fs::file_type::symlink) return notRegular(type);
+        if (links == MAX_LINKS) return "too many levels of symbolic links";
         const fs::path link = fs::read_symlink(p, ec);
-        if (ec) return end(ec.message());
+        if (ec) return ec.message();
         p = p.parent_path() / link;  // relative to the link's own folder; an absolute one replaces
     }
 }
@@ -78,7 +71,8 @@ void OutputFile::discard() {
 }
 
 bool OutputFile::fail(std::string* error, const std::string& why) const {
-    *error = refusal(path_, target_, why);
+    const std::string via = target_ == path_ ? "" : " (a link to '" + target_ + "')";
+    *error = "cannot write '" + path_ + "'" + via + ": " + why;
     return false;
 }
 
@@ -102,7 +96,8 @@ bool OutputFile::open(const std::string& path, std::string* error) {
         }
         return true;
     }
-    if (!resolveTarget(path, &target_, error)) return false;
+    const std::string why = resolveTarget(path, &target_);
+    if (!why.empty()) return fail(error, why);
     if (!fs::path(target_).has_filename()) return fail(error, "it names a folder");
     return openTemporary(error);
 }
@@ -111,12 +106,7 @@ bool OutputFile::openTemporary(std::string* error) {
     const fs::path target = target_;
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX"))
                            .string();
-    int fd;
-    {
-        InterruptsDeferred whole;  // a signal between the two would strand the file
-        fd = ::mkstemp(&temp[0]);
-        if (fd >= 0) tempSlot_ = registerTemporary(temp);
-    }
+    const int fd = createTemporary(&temp, &tempSlot_);
     if (fd < 0) return fail(error, std::strerror(errno));
     tempPath_ = temp;
     const mode_t mask = ::umask(0);
@@ -131,10 +121,7 @@ bool OutputFile::openTemporary(std::string* error) {
 }
 
 bool OutputFile::commit(std::string* error) {
-    if (!file_) {
-        *error = "cannot write '" + path_ + "': not open";
-        return false;
-    }
+    if (!file_) return fail(error, "not open");
     bool ok = (std::fflush(file_) == 0 && !std::ferror(file_) &&
                (toStdout_ || ::fsync(::fileno(file_)) == 0)) ||
               fail(error, std::strerror(errno));
@@ -171,29 +158,20 @@ uint8_t channelTo8(float c) {
     return static_cast<uint8_t>(std::lrintf(clamped * 255.0f));
 }
 
-std::vector<uint8_t> toRgb8TopDown(const float4* pixels) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(PIXEL_COUNT) * 3);
-    for (int r = 0; r < HEIGHT; r++) {
-        const float4* src = pixels + static_cast<size_t>(HEIGHT - 1 - r) * WIDTH;
-        uint8_t* dst = rgb.data() + static_cast<size_t>(r) * WIDTH * 3;
-        for (int j = 0; j < WIDTH; j++) {
-            dst[3 * j + 0] = channelTo8(src[j].x);
-            dst[3 * j + 1] = channelTo8(src[j].y);
-            dst[3 * j + 2] = channelTo8(src[j].z);
-        }
-    }
-    return rgb;
-}
-
+// Alpha is left out: the window draws without blending. Row 0, first in memory, is the window's
+// bottom row, hence the negative stride: the PNG starts at the top.
 bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
-    const std::vector<uint8_t> rgb = toRgb8TopDown(pixels);
-    png_image image;
-    std::memset(&image, 0, sizeof image);
+    std::vector<uint8_t> rgb;
+    rgb.reserve(static_cast<size_t>(PIXEL_COUNT) * 3);
+    for (int k = 0; k < PIXEL_COUNT; k++) {
+        for (const float c : {pixels[k].x, pixels[k].y, pixels[k].z}) rgb.push_back(channelTo8(c));
+    }
+    png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = WIDTH;
     image.height = HEIGHT;
     image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_stdio(&image, out.stream(), 0, rgb.data(), 0, nullptr)) {
+    if (!png_image_write_to_stdio(&image, out.stream(), 0, rgb.data(), -3 * WIDTH, nullptr)) {
         *error = std::string("cannot write the PNG image: ") + image.message;
         png_image_free(&image);
         return false;
@@ -203,28 +181,26 @@ bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
 
 bool FrameOutputs::open(const std::string& rawPath, const std::string& pngPath,
                         std::string* error) {
-    wantRaw_ = !rawPath.empty();
-    wantPng_ = !pngPath.empty();
-    return (!wantRaw_ || raw_.open(rawPath, error)) && (!wantPng_ || png_.open(pngPath, error));
+    return (rawPath.empty() || raw_.open(rawPath, error)) &&
+           (pngPath.empty() || png_.open(pngPath, error));
 }
 
 bool FrameOutputs::write(const float4* frame, std::string* error) {
     const struct {
-        bool wanted;
         OutputFile& file;
         bool (*write)(OutputFile&, const float4*, std::string*);
         const char* what;
-    } items[] = {{wantRaw_, raw_, writeRaw, "the raw image"},
-                 {wantPng_, png_, writePng, "the PNG"}};
+    } items[] = {{raw_, writeRaw, "the raw image"}, {png_, writePng, "the PNG"}};
     std::string written;
     for (bool stdoutPass : {false, true}) {
         for (const auto& it : items) {
-            if (it.wanted && it.file.toStdout() == stdoutPass && !it.write(it.file, frame, error)) {
+            if (it.file.isOpen() && it.file.toStdout() == stdoutPass &&
+                !it.write(it.file, frame, error)) {
                 return false;
             }
         }
         for (const auto& it : items) {
-            if (!it.wanted || it.file.toStdout() != stdoutPass) continue;
+            if (!it.file.isOpen() || it.file.toStdout() != stdoutPass) continue;
             if (!it.file.commit(error)) {
                 if (!written.empty()) *error += "; " + written + " was written";
                 return false;

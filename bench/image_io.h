@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "pixel.h"
 
@@ -29,15 +28,16 @@ public:
     // the destination cannot be written.
     bool open(const std::string& path, std::string* error);
     std::FILE* stream() { return file_; }
+    bool isOpen() const { return file_ != nullptr; }  // from open until commit
     // Flushes to disk and renames; on failure removes the temporary.
     bool commit(std::string* error);
-    void discard();
 
     bool toStdout() const { return toStdout_; }
     // The file that commit replaces: the path given, or the end of its chain of links.
     const std::string& target() const { return target_; }
 
 private:
+    void discard();  // closes, and removes the temporary
     bool openTemporary(std::string* error);
     // Sets *error to why the file cannot be written, and returns false.
     bool fail(std::string* error, const std::string& why) const;
@@ -56,10 +56,6 @@ bool writeRaw(OutputFile& out, const float4* pixels, std::string* error);
 // One channel to 8 bits: clamped to [0, 1] (NaN counts as 0), then lrintf(c * 255).
 uint8_t channelTo8(float c);
 
-// The frame as RGB bytes in the window's top-to-bottom order: the first row is image row 767.
-// Alpha is left out: the window draws without blending, so it is not part of the picture.
-std::vector<uint8_t> toRgb8TopDown(const float4* pixels);
-
 bool writePng(OutputFile& out, const float4* pixels, std::string* error);
 
 // The frame's files of one run, raw and PNG, either or both or none. Opened together before any
@@ -68,8 +64,8 @@ class FrameOutputs {
 public:
     // An empty path: that file is not written.
     bool open(const std::string& rawPath, const std::string& pngPath, std::string* error);
-    bool any() const { return wantRaw_ || wantPng_; }
-    bool toStdout() const { return (wantRaw_ && raw_.toStdout()) || (wantPng_ && png_.toStdout()); }
+    bool any() const { return raw_.isOpen() || png_.isOpen(); }
+    bool toStdout() const { return raw_.toStdout() || png_.toStdout(); }
     // Both images are made in full before either is committed, and standard output comes last,
     // so a refusal never follows an image that went out there. A commit can still fail after
     // the other file is in place; the message then says which one was written.
@@ -77,5 +73,4 @@ public:
 
 private:
     OutputFile raw_, png_;
-    bool wantRaw_ = false, wantPng_ = false;
 };

@@ -1,3 +1,4 @@
+// The signal handler and its fixed, lock-free storage of what it must remove or erase.
 #include "interrupt_cleanup.h"
 
 #include <atomic>
@@ -47,8 +48,7 @@ void install() {
     for (int sig : SIGNALS) {
         struct sigaction old;
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        struct sigaction sa;
-        std::memset(&sa, 0, sizeof sa);
+        struct sigaction sa {};
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         for (int other : SIGNALS) sigaddset(&sa.sa_mask, other);
@@ -57,10 +57,8 @@ void install() {
     }
 }
 
-}  // namespace
-
+// The slot now holding `path`, or -1.
 int registerTemporary(const std::string& path) {
-    std::call_once(installed, install);
     if (path.size() >= PATH_MAX) return -1;
     for (int k = 0; k < SLOTS; k++) {
         if (!inUse[k].load()) {
@@ -72,6 +70,18 @@ int registerTemporary(const std::string& path) {
     return -1;
 }
 
+}  // namespace
+
+int createTemporary(std::string* path, int* slot) {
+    std::call_once(installed, install);
+    deferring.store(true);
+    const int fd = ::mkstemp(path->data());
+    *slot = fd >= 0 ? registerTemporary(*path) : -1;
+    deferring.store(false);
+    if (const int sig = pending.load()) die(sig);
+    return fd;
+}
+
 void unregisterTemporary(int slot) {
     if (slot >= 0 && slot < SLOTS) inUse[slot].store(false);
 }
@@ -79,14 +89,4 @@ void unregisterTemporary(int slot) {
 void setProgressLineShown(bool shown) {
     std::call_once(installed, install);
     progressShown.store(shown);
-}
-
-InterruptsDeferred::InterruptsDeferred() {
-    std::call_once(installed, install);
-    deferring.store(true);
-}
-
-InterruptsDeferred::~InterruptsDeferred() {
-    deferring.store(false);
-    if (const int sig = pending.load()) die(sig);
 }

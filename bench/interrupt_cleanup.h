@@ -5,22 +5,14 @@
 
 #include <string>
 
-// Removes `path` if a signal ends the process before unregisterTemporary(slot). Returns the slot,
-// or -1 when every slot is taken (the file is then simply not removed). Installs the handler on
-// first use; a signal the process ignores stays ignored.
-int registerTemporary(const std::string& path);
+// Makes a file from the mkstemp template *path (its Xs replaced in place) that is removed if a
+// signal ends the process before unregisterTemporary(*slot). SIGINT, SIGTERM and SIGHUP wait
+// meanwhile, whichever thread they reach, so that no file is made without its registration.
+// Returns the descriptor, or -1 with errno set; *slot is -1 when every slot is taken (the file is
+// then simply not removed). Installs the handler on first use; a signal the process ignores stays
+// ignored.
+int createTemporary(std::string* path, int* slot);
 void unregisterTemporary(int slot);
 
 // While set, the handler erases the current line of standard error before the process ends.
 void setProgressLineShown(bool shown);
-
-// Defers SIGINT, SIGTERM and SIGHUP for its lifetime, whichever thread they reach, so that a step
-// that must not be cut in two (create the temporary, register it) runs whole; a signal that came
-// meanwhile takes effect at the end. Not nested.
-class InterruptsDeferred {
-public:
-    InterruptsDeferred();
-    ~InterruptsDeferred();
-    InterruptsDeferred(const InterruptsDeferred&) = delete;
-    InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
-};

@@ -2,9 +2,9 @@
 // frame, compares their images bit for bit, and writes the frame as raw floats or as a PNG. No
 // window is involved. Its subcommands measure the machine (floors, refill) and say what a GPU run
 // depends on (gpu-info).
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,10 +15,10 @@
 
 #include "compare.h"
 #include "cpu_renderer.h"
-#include "floors.h"
 #include "geometry.h"
 #include "gpu_renderer.h"
 #include "image_io.h"
+#include "machine.h"
 #include "options.h"
 #include "progress.h"
 #include "report.h"
@@ -29,17 +29,6 @@ namespace {
 
 constexpr int EXIT_DIFFERENT = 1;
 constexpr int EXIT_BAD_INPUT = 2;  // also: no usable GPU where one is required
-
-int refuse(const std::string& message) {
-    fmt::print(stderr, "julia-fractals-bench: {}\n", message);
-    return EXIT_BAD_INPUT;
-}
-
-// Each result goes out as soon as it is known, for a script that reads a pipe.
-void say(const std::string& line) {
-    fmt::print("{}\n", line);
-    std::fflush(stdout);
-}
 
 // A run once it is set up: the frame, the resolved SIMD renderer, the open outputs, and the device
 // image where a GPU is asked for and usable.
@@ -56,11 +45,14 @@ struct Run {
     std::unique_ptr<float4, void (*)(float4*)> device{nullptr, freeDeviceImage};
     std::string gpuSkipped;   // why the GPU takes no part, where it was asked for
     std::atomic<int> rows{0};  // of the frame in progress, for the progress line
+    int64_t iterations = 0;    // per frame, counted once
+    std::vector<RendererReport> reports;  // the table's rows so far
 
     // Refuses with the progress line out of the way.
     int refuse(const std::string& message) {
         progress.clear();
-        return ::refuse(message);
+        sayError(message);
+        return EXIT_BAD_INPUT;
     }
     int writeImage(const float4* frame) {
         if (out.any()) progress.phase("writing the image");
@@ -73,13 +65,13 @@ struct Run {
 int setUp(Run& run) {
     const BenchOptions& o = run.o;
     if (!findSimdTarget(o.simdTarget, &run.simd)) {
-        return refuse(fmt::format("option --simd-target: '{}' is not a target this program and "
-                                  "CPU can run (usable: {})",
-                                  o.simdTarget, fmt::join(simdTargets(), ", ")));
+        return run.refuse(fmt::format("option --simd-target: '{}' is not a target this program and "
+                                      "CPU can run (usable: {})",
+                                      o.simdTarget, fmt::join(simdTargets(), ", ")));
     }
     run.threads = simdThreads(o.threads);
     std::string error;
-    if (!run.out.open(o.rawPath, o.pngPath, &error)) return refuse(error);
+    if (!run.out.open(o.rawPath, o.pngPath, &error)) return run.refuse(error);
     if (run.out.toStdout()) {
         // The image owns standard output (its stream holds a copy of the descriptor); the
         // results go to standard error instead.
@@ -143,6 +135,69 @@ void sayTableHead(const Run& run) {
     say(tableHeader());
 }
 
+// Adds a row to the table, printed at once with the speedups so far.
+void addRow(Run& run, RendererReport r) {
+    run.progress.clear();
+    run.reports.push_back(std::move(r));
+    setSpeedups(run.reports);
+    say(run.o.json ? jsonLine(run.reports.back(), run.info) : tableRow(run.reports.back()));
+}
+
+// Pageable, like the viewer's image, and touched now rather than in a timed frame.
+std::unique_ptr<float4[]> image() { return std::unique_ptr<float4[]>(new float4[PIXEL_COUNT]()); }
+
+// The frames of a CPU renderer on `threads` threads, then its row. The progress line's phase
+// comes before each frame: "simd on 2 threads: timed frame 3 of 50".
+void timeSeries(Run& run, const char* renderer, int threads, const std::function<void()>& render) {
+    const bool simd = std::string(renderer) == "simd";
+    const std::string who = simd ? "simd on " + threadCount(threads) : renderer;
+    auto phase = [&](bool timed, int k, int count) {
+        run.progress.phase(
+            fmt::format("{}: {} frame {} of {}", who, timed ? "timed" : "warm-up", k, count),
+            &run.rows);
+    };
+    RendererReport r{renderer, run.o.frames,
+                     summarize(timeFrames(render, run.o.warmup, run.o.frames, phase)),
+                     run.iterations};
+    r.threads = threads;
+    if (simd) r.target = run.simd.name;
+    addRow(run, r);
+}
+
+// On every thread asked for, and with `all` first on one thread, for the threads' speedup.
+void timeSimd(Run& run, float4* frame) {
+    std::vector<int> counts{run.threads};
+    if (run.o.renderer == Renderer::All && run.threads > 1) counts.insert(counts.begin(), 1);
+    for (int threads : counts) {
+        timeSeries(run, "simd", threads, [&] {
+            renderJuliaSIMD(run.simd, frame, run.info.frame, threads, SimdMode::Auto, &run.rows);
+        });
+    }
+}
+
+// A failed GPU frame refuses --renderer gpu; another run goes on without the GPU, saying why.
+int timeGpu(Run& run, std::unique_ptr<float4[]>& gpuFrame) {
+    const BenchOptions& o = run.o;
+    const FrameParams& p = run.info.frame;
+    gpuFrame = image();
+    GpuSamples s;
+    std::string error;
+    run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
+    if (timeGpuFrames(gpuFrame.get(), run.device.get(), p, o.warmup, o.frames, &s, &error)) {
+        RendererReport r{"gpu", o.frames, summarize(s.frameMs), run.iterations, true};
+        r.kernelMs = summarize(s.kernelMs).median;
+        r.copyMs = summarize(s.copyMs).median;
+        r.threads = 0;
+        addRow(run, r);
+    } else if (o.renderer == Renderer::Gpu) {
+        return run.refuse("GPU frame failed: " + error);
+    } else {
+        run.device.reset();
+        run.gpuSkipped = error;
+    }
+    return 0;
+}
+
 // The timed frames of each renderer asked for, a line as each is done; then the image.
 int timeRenderers(Run& run) {
     const BenchOptions& o = run.o;
@@ -152,70 +207,17 @@ int timeRenderers(Run& run) {
     sayTableHead(run);
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     run.progress.phase("counting iterations", &run.rows);
-    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
-
-    std::vector<RendererReport> reports;
-    auto add = [&](RendererReport r) {
-        run.progress.clear();
-        reports.push_back(std::move(r));
-        setSpeedups(reports);
-        say(o.json ? jsonLine(reports.back(), run.info) : tableRow(reports.back()));
-    };
-    // The frames of one renderer, with the progress line's phase before each: "cpu: timed frame 3
-    // of 50".
-    auto measure = [&](const std::string& who, const std::function<void()>& render) {
-        return summarize(timeFrames(render, o.warmup, o.frames, [&](bool timed, int k, int count) {
-            run.progress.phase(
-                fmt::format("{}: {} frame {} of {}", who, timed ? "timed" : "warm-up", k, count),
-                &run.rows);
-        }));
-    };
-    // Pageable, like the viewer's image, and touched now rather than in a timed frame.
-    auto image = [] { return std::unique_ptr<float4[]>(new float4[PIXEL_COUNT]()); };
+    run.iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
     std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;
-
     if (all || o.renderer == Renderer::Cpu) {
         cpuFrame = image();
-        add({"cpu", o.frames, measure("cpu", [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); }),
-             iterations});
+        timeSeries(run, "cpu", 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
     }
-    if (all || o.renderer == Renderer::Simd) {
-        simdFrame = image();
-        std::vector<int> counts{run.threads};
-        if (all && run.threads > 1) counts.insert(counts.begin(), 1);
-        for (int threads : counts) {
-            RendererReport r{"simd", o.frames,
-                             measure("simd on " + threadCount(threads), [&] {
-                                 renderJuliaSIMD(run.simd, simdFrame.get(), p, threads,
-                                                 SimdMode::Auto, &run.rows);
-                             }),
-                             iterations};
-            r.threads = threads;
-            r.target = run.simd.name;
-            add(r);
-        }
-    }
-    if (run.device) {
-        gpuFrame = image();
-        GpuSamples s;
-        std::string error;
-        run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
-        if (timeGpuFrames(gpuFrame.get(), run.device.get(), p, o.warmup, o.frames, &s, &error)) {
-            RendererReport r{"gpu", o.frames, summarize(s.frameMs), iterations, true};
-            r.kernelMs = summarize(s.kernelMs).median;
-            r.copyMs = summarize(s.copyMs).median;
-            r.threads = 0;
-            add(r);
-        } else if (o.renderer == Renderer::Gpu) {
-            return run.refuse("GPU frame failed: " + error);
-        } else {
-            run.device.reset();
-            run.gpuSkipped = error;
-        }
-    }
+    if (all || o.renderer == Renderer::Simd) timeSimd(run, (simdFrame = image()).get());
+    if (const int status = run.device ? timeGpu(run, gpuFrame) : 0) return status;
     run.progress.clear();
     if (!o.json) {
-        for (const std::string& line : speedupLines(reports)) say(line);
+        for (const std::string& line : speedupLines(run.reports)) say(line);
     }
     if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
     return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get());
@@ -255,7 +257,10 @@ int printGpuInfo() {
 
 int main(int argc, char** argv) {
     const ParseResult parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.ok()) return refuse(parsed.error + " (see --help)");
+    if (!parsed.ok()) {
+        sayError(parsed.error + " (see --help)");
+        return EXIT_BAD_INPUT;
+    }
     const BenchOptions& o = parsed.options;
     if (o.help) {
         std::fputs(usageText().c_str(), stdout);

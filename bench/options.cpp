@@ -1,3 +1,4 @@
+// The command line on CLI11: each value checked as it is read, the refusals worded for a user.
 #include "options.h"
 
 #include <cctype>
@@ -6,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -14,14 +16,14 @@
 
 namespace {
 
-// Checks a value's text and stores it; returns what is wrong with it, or nothing.
-using Setter = std::function<std::string(const std::string& value)>;
+// Checks a value of option --`opt` and stores it; returns what is wrong with it, or nothing.
+using Setter = std::function<std::string(const std::string& opt, const std::string& value)>;
 
 // "--name VALUE" or "--name=VALUE", checked on each occurrence in order (so that a later one cannot
 // hide a bad earlier one); the last one counts.
 void addValue(CLI::App& app, const std::string& name, const Setter& set) {
-    app.add_option_function<std::string>("--" + name, [set](const std::string& value) {
-           const std::string why = set(value);
+    app.add_option_function<std::string>("--" + name, [name, set](const std::string& value) {
+           const std::string why = set(name, value);
            if (!why.empty()) throw CLI::ValidationError(why);
        })->trigger_on_parse();
 }
@@ -31,8 +33,8 @@ void addFlag(CLI::App& app, const std::string& names, bool* flag) {
 }
 
 // Decimal digits with an optional '-', within [lo, hi]: no blanks, no base prefixes.
-Setter wholeNumber(const std::string& opt, long long lo, long long hi, int* out) {
-    return [=](const std::string& v) -> std::string {
+Setter wholeNumber(long long lo, long long hi, int* out) {
+    return [=](const std::string& opt, const std::string& v) -> std::string {
         long long n = 0;
         const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
         if (v.empty() || end != v.data() + v.size() || ec == std::errc::invalid_argument) {
@@ -58,26 +60,26 @@ bool parseFloat(const std::string& s, float* out) {
 }
 
 Setter seed(BenchOptions& o) {
-    return [&o](const std::string& v) -> std::string {
+    return [&o](const std::string& opt, const std::string& v) -> std::string {
         const size_t comma = v.find(',');
         if (comma != std::string::npos && v.find(',', comma + 1) == std::string::npos &&
             parseFloat(v.substr(0, comma), &o.mx) && parseFloat(v.substr(comma + 1), &o.my)) {
             return "";
         }
-        return fmt::format("option --seed: '{}' is not MX,MY (two finite numbers)", v);
+        return fmt::format("option --{}: '{}' is not MX,MY (two finite numbers)", opt, v);
     };
 }
 
 // A name stored as given and refused only when empty: which targets exist depends on the CPU.
-Setter name(const std::string& opt, const char* what, std::string* out) {
-    return [=](const std::string& v) {
+Setter name(const char* what, std::string* out) {
+    return [=](const std::string& opt, const std::string& v) {
         *out = v;
         return v.empty() ? fmt::format("option --{} needs {}", opt, what) : "";
     };
 }
 
 Setter renderer(Renderer* out) {
-    return [out](const std::string& v) -> std::string {
+    return [out](const std::string& opt, const std::string& v) -> std::string {
         const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
         for (int k = 0; k < 4; k++) {
             if (v == names[k]) {
@@ -85,7 +87,7 @@ Setter renderer(Renderer* out) {
                 return "";
             }
         }
-        return fmt::format("option --renderer: unknown renderer '{}' (cpu, simd, gpu or all)", v);
+        return fmt::format("option --{}: unknown renderer '{}' (cpu, simd, gpu or all)", opt, v);
     };
 }
 
@@ -96,35 +98,31 @@ void addRunOptions(CLI::App& app, BenchOptions& o) {
     addValue(app, "renderer", renderer(&o.renderer));
     addValue(app, "seed", seed(o));
     // Any int is a valid limit: zero and below give a frame without iterations.
-    addValue(app, "precision", wholeNumber("precision", INT_MIN, INT_MAX, &o.precision));
-    addValue(app, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
-    addValue(app, "warmup", wholeNumber("warmup", 0, 1000000, &o.warmup));
-    addValue(app, "threads", wholeNumber("threads", 1, 1024, &o.threads));
-    addValue(app, "simd-target", name("simd-target", "a target name", &o.simdTarget));
-    addValue(app, "raw", name("raw", "a file name", &o.rawPath));
-    addValue(app, "png", name("png", "a file name", &o.pngPath));
+    addValue(app, "precision", wholeNumber(INT_MIN, INT_MAX, &o.precision));
+    addValue(app, "frames", wholeNumber(1, 1000000, &o.frames));
+    addValue(app, "warmup", wholeNumber(0, 1000000, &o.warmup));
+    addValue(app, "threads", wholeNumber(1, 1024, &o.threads));
+    addValue(app, "simd-target", name("a target name", &o.simdTarget));
+    addValue(app, "raw", name("a file name", &o.rawPath));
+    addValue(app, "png", name("a file name", &o.pngPath));
 }
 
 // The subcommands, each with -h; the run's options do not go with them.
 void addSubcommands(CLI::App& app, BenchOptions& o) {
-    const struct {
-        const char* name;
-        Command command;
-    } subcommands[] = {{"floors", Command::Floors},
-                       {"refill", Command::Refill},
-                       {"gpu-info", Command::GpuInfo}};
+    const std::pair<const char*, Command> subcommands[] = {
+        {"floors", Command::Floors}, {"refill", Command::Refill}, {"gpu-info", Command::GpuInfo}};
     for (const auto& s : subcommands) {
-        CLI::App* sub = app.add_subcommand(s.name);
+        CLI::App* sub = app.add_subcommand(s.first);
         sub->set_help_flag();
         addFlag(*sub, "-h,--help", &o.help);
-        const Command command = s.command;
+        const Command command = s.second;
         sub->preparse_callback([&o, command](size_t) {
             o.command = command;
             if (command == Command::Refill) o.mx = -0.8f, o.my = 0.156f, o.frames = 7;
         });
         if (command == Command::Refill) {
             addValue(*sub, "seed", seed(o));
-            addValue(*sub, "frames", wholeNumber("frames", 1, 1000000, &o.frames));
+            addValue(*sub, "frames", wholeNumber(1, 1000000, &o.frames));
         }
         for (CLI::Option* opt : app.get_options()) {
             if (!opt->check_lname("help")) sub->excludes(opt);
@@ -197,7 +195,7 @@ std::string usageText() {
            "Subcommands: floors, the floors under the renderers' time on this CPU beside the\n"
            "renderers' own figures; refill, the simd renderer's tiles against refill per target\n"
            "and limit (default seed -0.8,0.156, 7 frames); gpu-info, what a GPU run depends on.\n"
-           "Exit status: 0 done; 1 renderers differ (--verify), an impossible floor (floors) or no\n"
+           "Exit status: 0 done; 1 renderers differ (--verify), a failed check (floors) or no\n"
            "usable GPU (gpu-info); 2 bad input, or no usable GPU for --renderer gpu.\n"
            "See man julia-fractals-bench.\n";
 }

@@ -1,3 +1,4 @@
+// The progress line, redrawn by a thread of its own so that a long frame still shows it moving.
 #include "progress.h"
 
 #include <cstdio>
@@ -9,12 +10,8 @@
 #include "geometry.h"
 #include "interrupt_cleanup.h"
 
-namespace {
-
 constexpr auto REDRAW = std::chrono::milliseconds(200);
 constexpr double DETAIL_AFTER_S = 0.5;  // a pass shorter than this needs no rows or time
-
-}  // namespace
 
 Progress::Progress(bool enabled) : enabled_(enabled) {
     if (enabled_) thread_ = std::thread(&Progress::run, this);
@@ -50,10 +47,7 @@ void Progress::clear() {
 
 void Progress::run() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-        wake_.wait_for(lock, REDRAW);
-        if (!stopping_) draw();
-    }
+    while (!wake_.wait_for(lock, REDRAW, [this] { return stopping_; })) draw();
 }
 
 void Progress::draw() {

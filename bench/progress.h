@@ -15,10 +15,7 @@ public:
     // Shows nothing, and starts no thread, unless `enabled`.
     explicit Progress(bool enabled);
     ~Progress();
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
 
-    bool enabled() const { return enabled_; }
     // Starts a phase. `rows`, when given, counts the rows of the frame done so far; it is reset to
     // 0 here and must outlive the phase.
     void phase(const std::string& text, std::atomic<int>* rows = nullptr);

@@ -1,6 +1,8 @@
+// The table, JSON and --verify lines built as strings, so tests read them without a frame run.
 #include "report.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <fmt/format.h>
 
@@ -41,13 +43,9 @@ std::string frameJson(const FrameParams& f) {
                        shortFloat(f.my), f.precision, shortFloat(f.scale));
 }
 
-bool is(const RendererReport& r, const char* renderer) {
-    return std::string(r.renderer) == renderer;
-}
-
 std::string label(const RendererReport& r) {
-    if (r.gpu || is(r, "cpu")) return r.renderer;
-    return std::string(r.renderer) + " " + threadCount(r.threads);
+    if (r.gpu || r.renderer == "cpu") return r.renderer;
+    return r.renderer + " " + threadCount(r.threads);
 }
 
 double ratio(const RendererReport& slow, const RendererReport& fast) {
@@ -55,6 +53,15 @@ double ratio(const RendererReport& slow, const RendererReport& fast) {
 }
 
 }  // namespace
+
+void say(const std::string& line) {
+    fmt::print("{}\n", line);
+    std::fflush(stdout);
+}
+
+void sayError(const std::string& message) {
+    fmt::print(stderr, "julia-fractals-bench: {}\n", message);
+}
 
 std::string shortFloat(float v) { return fmt::format("{}", v); }
 
@@ -87,8 +94,8 @@ void setSpeedups(std::vector<RendererReport>& rows) {
     const RendererReport* cpu = nullptr;
     const RendererReport* simd = nullptr;  // the one with the most threads
     for (const RendererReport& r : rows) {
-        if (is(r, "cpu")) cpu = &r;
-        if (is(r, "simd") && (!simd || r.threads > simd->threads)) simd = &r;
+        if (r.renderer == "cpu") cpu = &r;
+        if (r.renderer == "simd" && (!simd || r.threads > simd->threads)) simd = &r;
     }
     for (RendererReport& r : rows) {
         if (cpu && &r != cpu) r.vsCpu = ratio(*cpu, r);
@@ -101,7 +108,7 @@ std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows) {
     int simdThreads = 0;
     for (const RendererReport& r : rows) {
         if (r.vsCpu > 0) vsCpu.push_back(fmt::format("{} {:.1f}x", label(r), r.vsCpu));
-        if (is(r, "simd")) simdThreads = std::max(simdThreads, r.threads);
+        if (r.renderer == "simd") simdThreads = std::max(simdThreads, r.threads);
     }
     if (!vsCpu.empty()) {
         lines.push_back(fmt::format("speedup over cpu of the median frame: {}",

@@ -1,4 +1,5 @@
-// The results as an aligned table or as JSON lines, and the comparisons of --verify.
+// The results as an aligned table or as JSON lines, and the comparisons of --verify; and the one
+// way the bench reports an error or a warning.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,11 @@
 #include "frame_params.h"
 #include "timing.h"
 
+// A result: a line on standard output, flushed at once for a script that reads a pipe.
+void say(const std::string& line);
+// An error or a warning: a line on standard error, after the program's name.
+void sayError(const std::string& message);
+
 // What every result of a run shares.
 struct RunInfo {
     FrameParams frame;
@@ -17,7 +23,7 @@ struct RunInfo {
 };
 
 struct RendererReport {
-    const char* renderer;
+    std::string renderer;
     int frames;
     Summary frameMs;
     int64_t iterations;  // per frame

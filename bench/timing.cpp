@@ -1,3 +1,4 @@
+// Frames timed on the steady clock, the GPU's with its device events, and their summary.
 #include "timing.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The written files: the raw image byte for byte, the PNG decoded again and compared with the
-// frame pixel by pixel in the window's orientation, and no partial file when a write fails.
+// frame pixel by pixel in the window's orientation, and no partial file when a write fails or the
+// target stops being a regular file before the commit.
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "bench_test_util.h"
 #include "image_io.h"
@@ -169,6 +172,37 @@ TEST(NoPartialFile, FailureAtCommitOrDropLeavesNothing) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_TRUE(dir.entries().empty());
+}
+
+// Between open and commit the target may become something a rename must not replace: the commit
+// refuses, and what the name holds then stays as it is.
+TEST(NoPartialFile, TargetThatStoppedBeingARegularFileIsNotReplaced) {
+    const struct {
+        const char* what;
+        int (*make)(const char* path);
+    } replacements[] = {
+        {"a FIFO", [](const char* path) { return ::mkfifo(path, 0600); }},
+        {"a link to a device", [](const char* path) { return ::symlink("/dev/null", path); }},
+    };
+    for (const auto& r : replacements) {
+        ScratchDir dir;
+        const std::string path = dir / "f.raw";
+        std::ofstream(path) << "previous contents";
+        OutputFile f;
+        std::string error;
+        ASSERT_TRUE(f.open(path, &error)) << error;
+        std::fputs("new contents", f.stream());
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+        ASSERT_EQ(r.make(path.c_str()), 0) << r.what;
+        struct stat before;
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        EXPECT_FALSE(f.commit(&error)) << r.what << " was replaced";
+        EXPECT_NE(error.find("no longer a regular file"), std::string::npos) << error;
+        struct stat after;
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0) << r.what;
+        EXPECT_EQ(after.st_ino, before.st_ino) << r.what << " is no longer there";
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"f.raw"}) << "no temporary left behind";
+    }
 }
 
 }  // namespace

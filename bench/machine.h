@@ -3,8 +3,8 @@
 #pragma once
 
 // Prints the clock, the scalar, vector and memory floors beside the renderers' figures. Returns
-// the exit status: 1 when a floor came out faster than any CPU runs (it was not measured as
-// written).
+// the exit status: 1 when a check failed, such as a floor faster than any CPU runs (it was not
+// measured as written).
 int printFloors();
 
 // Tiles against refill on one thread, per target and limit, so that the limit and vector width
