@@ -64,14 +64,18 @@ void initGPU() {
         return;
     }
     state.d_pixels = d;
-    state.h_pixels = allocHostImage();
+    // Page-locked where possible, so that the frame's copy back runs at the bus's speed.
+    const HostImage h = allocGpuHostImage();
+    state.h_pixels = h.pixels;
+    state.h_pinned = h.pinned;
 }
 
 void cleanGPU() {
     freeDeviceImage(state.d_pixels);
     state.d_pixels = nullptr;
-    free(state.h_pixels);
+    freeGpuHostImage({state.h_pixels, state.h_pinned});
     state.h_pixels = nullptr;
+    state.h_pinned = false;
 }
 
 void initMode() {

@@ -170,9 +170,15 @@ int timeRenderers(Run& run) {
                 &run.rows);
         }));
     };
-    // Pageable, like the viewer's image, and touched now rather than in a timed frame.
+    // Pageable, like the viewer's image in CPU and SIMD mode, and touched now rather than in a
+    // timed frame.
     auto image = [] { return std::unique_ptr<float4[]>(new float4[PIXEL_COUNT]()); };
-    std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;
+    std::unique_ptr<float4[]> cpuFrame, simdFrame;
+    // The GPU's frames go where the viewer's GPU mode puts them, page-locked where the runtime can
+    // pin them, so that `copy GB/s` reads the bus.
+    HostImage gpuFrame;
+    const std::unique_ptr<HostImage, void (*)(HostImage*)> gpuFrameOwner{
+        &gpuFrame, [](HostImage* h) { freeGpuHostImage(*h); }};
 
     if (all || o.renderer == Renderer::Cpu) {
         cpuFrame = image();
@@ -196,11 +202,12 @@ int timeRenderers(Run& run) {
         }
     }
     if (run.device) {
-        gpuFrame = image();
+        gpuFrame = allocGpuHostImage();
         GpuSamples s;
-        std::string error;
+        std::string error = "cannot allocate the host image";
         run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
-        if (timeGpuFrames(gpuFrame.get(), run.device.get(), p, o.warmup, o.frames, &s, &error)) {
+        if (gpuFrame.pixels != nullptr &&
+            timeGpuFrames(gpuFrame.pixels, run.device.get(), p, o.warmup, o.frames, &s, &error)) {
             RendererReport r{"gpu", o.frames, summarize(s.frameMs), iterations, true};
             r.kernelMs = summarize(s.kernelMs).median;
             r.copyMs = summarize(s.copyMs).median;
@@ -218,7 +225,7 @@ int timeRenderers(Run& run) {
         for (const std::string& line : speedupLines(reports)) say(line);
     }
     if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
-    return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get());
+    return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.pixels);
 }
 
 std::string versionText(int v) { return fmt::format("{}.{}", v / 1000, v % 1000 / 10); }
