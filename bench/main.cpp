@@ -225,7 +225,9 @@ int timeRenderers(Run& run) {
         for (const std::string& line : speedupLines(reports)) say(line);
     }
     if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
-    return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.pixels);
+    return run.writeImage(cpuFrame    ? cpuFrame.get()
+                          : simdFrame ? simdFrame.get()
+                                      : gpuFrame.pixels);
 }
 
 std::string versionText(int v) { return fmt::format("{}.{}", v / 1000, v % 1000 / 10); }
