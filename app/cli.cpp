@@ -42,9 +42,9 @@ const char USAGE[] =
     "             so that the title's frame rate shows the renderer more than the draw\n"
     "Every other argument goes to GLUT unchanged, e.g. -display DISPLAY.\n"
     "\n"
-    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help or --version\n"
-    "(such as --help=x), when GLUT cannot start (no display, a bad GLUT option) or when\n"
-    "its main loop returns.\n";
+    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help, --version or\n"
+    "--draw (such as --help=x or --draw=16bit), when GLUT cannot start (no display, a bad\n"
+    "GLUT option) or when its main loop returns.\n";
 
 const char NO_GPU[] =
     "This build has no GPU mode: it was made without the CUDA toolkit.\n";
