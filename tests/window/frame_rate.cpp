@@ -4,7 +4,7 @@
 // conversion on its own. Not a test: it prints every refreshed rate and the median per mode and
 // state, for docs/performance.md.
 //
-//   window-frame-rate [titles per mode, default 15]
+//   window-frame-rate [titles per mode, default 15 [draw: float or 8bit, default both]...]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -126,17 +126,26 @@ bool measureDraw(const std::string& draw, int titles) {
 
 int main(int argc, char** argv) {
     int titles = 15;
+    std::vector<std::string> draws;
+    bool usage = false;
     if (argc > 1) {
         char* end = nullptr;
         const long n = std::strtol(argv[1], &end, 10);
-        if (argc > 2 || *end != '\0' || n < 1 || n > 1000) {
-            std::fprintf(stderr, "usage: window-frame-rate [titles per mode, 1 to 1000]\n");
-            return 2;
-        }
+        usage = *end != '\0' || n < 1 || n > 1000;
         titles = static_cast<int>(n);
     }
+    for (int k = 2; k < argc; k++) {
+        draws.emplace_back(argv[k]);
+        usage = usage || (draws.back() != "float" && draws.back() != "8bit");
+    }
+    if (usage) {
+        std::fprintf(stderr,
+                     "usage: window-frame-rate [titles per mode, 1 to 1000 [float|8bit]...]\n");
+        return 2;
+    }
+    if (draws.empty()) draws = {"float", "8bit"};
     printConversion();
-    for (const char* draw : {"float", "8bit"}) {
+    for (const std::string& draw : draws) {
         if (!measureDraw(draw, titles)) return 1;
     }
     return 0;
