@@ -1,5 +1,5 @@
 // Float channels to bytes by a chosen rounding rule, and the calibration that chooses the rule.
-// Highway compiles the per-target part (the round-half-to-even pass) once for every target it knows
+// Highway compiles the per-target part (one vector pass per rule) once for every target it knows
 // (foreach_target.h includes this file again for each); the rest is plain C++.
 #include "byte_image.h"
 
@@ -17,22 +17,57 @@ namespace julia_bytes {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// The image is floats R, G, B, A after each other, so the pass runs over them as one array: each
-// float becomes lrintf(clamp(c, 0, 1) * 255.0f), a NaN 0. Returns the floats it did; the caller
-// does the rest, fewer than one vector.
-size_t HalfEvenBytes(const float* in, uint8_t* out, size_t n) {
+// The image is floats R, G, B, A after each other, so a pass runs over them as one array: each
+// float is clamped to [0, 1] (a NaN to 0), scaled by 255 and rounded by `round`. Returns the floats
+// it did; the caller does the rest, fewer than one vector.
+template <class Round>
+size_t ToBytes(const float* in, uint8_t* out, size_t n, const Round& round) {
     const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype(df)> di;
-    const hn::Rebind<uint8_t, decltype(di)> du8;
-    const auto zero = hn::Zero(df), one = hn::Set(df, 1.0f), scale = hn::Set(df, 255.0f);
+    const hn::Rebind<uint8_t, hn::RebindToSigned<decltype(df)>> du8;
+    const auto zero = hn::Zero(df), one = hn::Set(df, 1.0f);
     const size_t lanes = hn::Lanes(df);
     size_t k = 0;
     for (; k + lanes <= n; k += lanes) {
         // Max first: x86's max gives its second operand, 0, for a NaN.
         const auto c = hn::Min(hn::Max(hn::LoadU(df, in + k), zero), one);
-        hn::StoreU(hn::DemoteTo(du8, hn::NearestInt(hn::Mul(c, scale))), du8, out + k);
+        hn::StoreU(hn::DemoteTo(du8, round(c)), du8, out + k);
     }
     return k;
+}
+
+// The rules of ByteRule, in its order, each lane as channelByte rounds it.
+size_t RuleBytes(int rule, const float* in, uint8_t* out, size_t n) {
+    const hn::ScalableTag<float> df;
+    const hn::RebindToSigned<decltype(df)> di;
+    const auto scale = hn::Set(df, 255.0f), half = hn::Set(df, 0.5f), one = hn::Set(df, 1.0f);
+    switch (rule) {
+        case 0:  // ties to even, as the rounding mode does
+            return ToBytes(in, out, n, [&](auto c) { return hn::NearestInt(hn::Mul(c, scale)); });
+        case 1:
+            return ToBytes(in, out, n, [&](auto c) {
+                const auto p = hn::Mul(c, scale), f = hn::Floor(p);
+                return hn::ConvertTo(di, hn::IfThenElse(hn::Sub(p, f) >= half, hn::Add(f, one), f));
+            });
+        case 2:
+            // Only a tie in the float product can round otherwise than the exact one; there the
+            // sign of the product's rounding error decides (none: a tie in the exact product too,
+            // c = 0.5, to even). c = hi + lo, hi with 12 significant bits: hi * 255 and lo * 255
+            // are exact, and so is hi * 255 - p (the two are close), so err has the error's sign.
+            return ToBytes(in, out, n, [&](auto c) {
+                const auto p = hn::Mul(c, scale), f = hn::Floor(p), zero = hn::Zero(df);
+                const auto hi = hn::And(c, hn::BitCast(df, hn::Set(di, int32_t(0xFFFFF000u))));
+                const auto err =
+                    hn::Add(hn::Sub(hn::Mul(hi, scale), p), hn::Mul(hn::Sub(c, hi), scale));
+                const auto inexactTie = hn::And(hn::Sub(p, f) == half, err != zero);
+                const auto atTie = hn::IfThenElse(err > zero, hn::Add(f, one), f);
+                return hn::IfThenElse(hn::RebindMask(di, inexactTie), hn::ConvertTo(di, atTie),
+                                      hn::NearestInt(p));
+            });
+        default:  // the sum in float, truncated
+            return ToBytes(in, out, n, [&](auto c) {
+                return hn::ConvertTo(di, hn::Add(hn::Mul(c, scale), half));
+            });
+    }
 }
 
 }  // namespace HWY_NAMESPACE
@@ -41,7 +76,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace julia_bytes {
-HWY_EXPORT(HalfEvenBytes);
+HWY_EXPORT(RuleBytes);
 
 namespace {
 
@@ -72,7 +107,7 @@ uint8_t channelByte(ByteRule rule, float c) {
             const float f = floorf(p);
             return static_cast<uint8_t>(f + (p - f >= 0.5f ? 1.0f : 0.0f));
         }
-        // x * 255 is exact in double (24 + 8 bits) and never a tie, as 510 * x is never odd.
+        // x * 255 is exact in double (24 + 8 bits); its one tie, 0.5 * 255, goes to even.
         case ByteRule::Exact: return static_cast<uint8_t>(lrint(static_cast<double>(x) * 255.0));
         case ByteRule::AddTruncate: return static_cast<uint8_t>(p + 0.5f);
     }
@@ -82,10 +117,7 @@ uint8_t channelByte(ByteRule rule, float c) {
 void imageToBytes(ByteRule rule, const float4* pixels, uint8_t* rgba, size_t count) {
     const float* in = reinterpret_cast<const float*>(pixels);
     const size_t n = 4 * count;
-    size_t k = 0;
-    if (rule == ByteRule::HalfEven) {
-        k = HWY_DYNAMIC_DISPATCH(julia_bytes::HalfEvenBytes)(in, rgba, n);
-    }
+    size_t k = HWY_DYNAMIC_DISPATCH(julia_bytes::RuleBytes)(static_cast<int>(rule), in, rgba, n);
     for (; k < n; k++) rgba[k] = channelByte(rule, in[k]);
 }
 

@@ -12,7 +12,7 @@
 #include "pixel.h"
 
 // How a float channel c becomes a byte. Each clamps c to [0, 1] first.
-enum class ByteRule {
+enum class ByteRule {  // numbered in this order by the vector pass
     HalfEven,     // the float product c * 255.0f, rounded to nearest, ties to even
     HalfUp,       // the float product, rounded to nearest, ties up
     Exact,        // the exact product c * 255 (in double), rounded to nearest
@@ -24,8 +24,8 @@ constexpr ByteRule BYTE_RULES[] = {ByteRule::HalfEven, ByteRule::HalfUp, ByteRul
 const char* byteRuleName(ByteRule rule);
 uint8_t channelByte(ByteRule rule, float c);
 
-// `count` pixels as RGBA bytes, 4 per pixel. HalfEven runs on vector lanes (the best Highway
-// target of this CPU); the other rules one channel at a time.
+// `count` pixels as RGBA bytes, 4 per pixel, on vector lanes (the best Highway target of this CPU),
+// exactly as channelByte rounds each channel.
 void imageToBytes(ByteRule rule, const float4* pixels, uint8_t* rgba, size_t count);
 
 // The channel values a calibration must hold: every byte boundary (k + 1/2) / 255 with its float

@@ -30,6 +30,7 @@ TEST(ByteRules, TiesAndTheEnds) {
     } cases[] = {
         {0.9f, {230, 230, 229, 230}},              // limit 10, escape index 1: 229.5 in float
         {1.0f - 1.0f / 6.0f, {212, 213, 212, 213}},  // limit 6: 212.5 in float
+        {0.5f, {128, 128, 128, 128}},  // 127.5 even in the exact product
         {0.5f / 255.0f, {0, 1, 1, 1}},  // the float product is exactly 0.5, the exact one above
         {0.0f, {0, 0, 0, 0}},
         {1.0f, {255, 255, 255, 255}},
