@@ -70,13 +70,12 @@ void printConversion() {
     std::vector<float4> image(PIXEL_COUNT);
     renderJuliaCPU(image.data(), {0.0f, 0.0f, 10, win::kScale});
     std::vector<uint8_t> bytes(4 * image.size());
+    using Clock = std::chrono::steady_clock;
     std::vector<double> ms;
     for (int k = 0; k < 50; k++) {
-        const auto t0 = std::chrono::steady_clock::now();
+        const Clock::time_point t0 = Clock::now();
         imageToBytes(ByteRule::HalfEven, image.data(), bytes.data(), image.size());
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               t0)
-                         .count());
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
     std::sort(ms.begin(), ms.end());
     std::printf("8-bit conversion (%s, one thread): median %.3f ms per frame (min %.3f)\n",
