@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "geometry.h"
+
 namespace {
 
 bool absent(std::string* why) {
