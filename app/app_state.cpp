@@ -13,6 +13,7 @@ AppState state = {
     0,           // lastTitleTime
     nullptr,     // h_pixels
     nullptr,     // d_pixels
+    false,       // h_pinned
 };
 
 SimdRun simdRun;

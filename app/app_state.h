@@ -19,6 +19,7 @@ struct AppState {
     int lastTitleTime;  // GLUT elapsed milliseconds at the last title refresh
     float4* h_pixels;   // host image, in both modes (null only if it could not be allocated)
     float4* d_pixels;   // device image, exactly while mode is MODE_GPU
+    bool h_pinned;      // h_pixels is GPU mode's page-locked image (released by cudaFreeHost)
 };
 
 // Statically initialised: every field holds its initial value before main runs.

@@ -13,7 +13,7 @@
 namespace {
 
 const char USAGE[] =
-    "usage: julia-fractals [GLUT options]\n"
+    "usage: julia-fractals [--draw=float|8bit] [GLUT options]\n"
     "       julia-fractals --help|--version\n"
     "\n"
     "Shows the Julia set of z <- z^2 + c in a 1024x768 window, computed afresh every frame.\n"
@@ -35,11 +35,16 @@ const char USAGE[] =
     "Options:\n"
     "  --help     this text\n"
     "  --version  the version\n"
+    "  --draw=float|8bit\n"
+    "             how each frame reaches the window: float (the default) draws the float\n"
+    "             image; 8bit draws it as bytes, rounded as this OpenGL rounds floats (checked\n"
+    "             at start; where it cannot be, a line on stderr says so and floats are drawn),\n"
+    "             so that the title's frame rate shows the renderer more than the draw\n"
     "Every other argument goes to GLUT unchanged, e.g. -display DISPLAY.\n"
     "\n"
-    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help or --version\n"
-    "(such as --help=x), when GLUT cannot start (no display, a bad GLUT option) or when\n"
-    "its main loop returns.\n";
+    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help, --version or\n"
+    "--draw (such as --help=x or --draw=16bit), when GLUT cannot start (no display, a bad\n"
+    "GLUT option) or when its main loop returns.\n";
 
 const char NO_GPU[] =
     "This build has no GPU mode: it was made without the CUDA toolkit.\n";
@@ -65,17 +70,32 @@ std::vector<std::string> withoutGlutValues(int argc, char** argv) {
     return args;
 }
 
+// "--help" or "--version" where one is given a value, as in "--help=false"; empty where none is.
+// CLI11 would take "--help=true" as "--help", and "--help=false" as no request at all.
+std::string flagGivenAValue(const std::vector<std::string>& args) {
+    for (auto a = args.rbegin(); a != args.rend() && *a != "--"; ++a) {  // in the given order
+        const std::string name = a->substr(0, a->find('='));
+        if (name != *a && (name == "--help" || name == "--version")) return name;
+    }
+    return "";
+}
+
 }  // namespace
 
-int answerOwnOptions(int argc, char** argv) {
+int answerOwnOptions(int argc, char** argv, DrawFormat* draw) {
     CLI::App app;
     app.set_help_flag();  // ours prints USAGE
     app.allow_extras();   // GLUT's options, which glutInit reads from argv itself
     bool help = false, version = false;
-    // "--help=false" would otherwise open the window: a flag takes no value.
-    app.add_flag("--help", help)->disable_flag_override();
-    app.add_flag("--version", version)->disable_flag_override();
+    std::string drawName = "float";
+    app.add_flag("--help", help);
+    app.add_flag("--version", version);
+    app.add_option("--draw", drawName)->check(CLI::IsMember({"float", "8bit"}));
     std::vector<std::string> args = withoutGlutValues(argc, argv);
+    if (const std::string flag = flagGivenAValue(args); !flag.empty()) {
+        std::fprintf(stderr, "julia-fractals: option %s takes no value\n", flag.c_str());
+        return 1;
+    }
     try {
         app.parse(args);
     } catch (const CLI::ParseError& e) {
@@ -87,5 +107,26 @@ int answerOwnOptions(int argc, char** argv) {
         return status != 0 || gpuRendererBuilt() ? status : print(NO_GPU);
     }
     if (version) return print("julia-fractals " JULIA_VERSION "\n");
+    *draw = drawName == "8bit" ? DrawFormat::Bytes : DrawFormat::Float;
     return -1;
+}
+
+// The same walk as withoutGlutValues: a GLUT option's value is never taken for ours, and "--" ends
+// the options as it does for the parser.
+int withoutOwnOptions(int argc, char** argv) {
+    int kept = 1;
+    bool options = true;
+    for (int i = 1; i < argc; i++) {
+        const std::string a = argv[i];
+        if (options && a == "--draw" && i + 1 < argc) {
+            i++;  // and its value
+            continue;
+        }
+        if (options && a.compare(0, 7, "--draw=") == 0) continue;
+        if (a == "--") options = false;
+        argv[kept++] = argv[i];
+        if ((a == "-display" || a == "-geometry") && i + 1 < argc) argv[kept++] = argv[++i];
+    }
+    argv[kept] = nullptr;
+    return kept;
 }

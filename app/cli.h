@@ -1,7 +1,13 @@
-// The viewer's own options, --help and --version, answered before GLUT starts: GLUT needs a
-// display, and these must work without one.
+// The viewer's own options, answered or taken out before GLUT starts: GLUT needs a display, and
+// --help and --version must work without one; --draw is ours, not GLUT's.
 #pragma once
 
-// The exit status after --help, --version or a malformed one of them (one line on stderr); -1 to go
-// on and start the viewer. Every argument stays where it is for GLUT.
-int answerOwnOptions(int argc, char** argv);
+#include "draw.h"
+
+// The exit status after --help, --version or a malformed option of ours (one line on stderr); -1 to
+// go on and start the viewer, with *draw as --draw asked. Every argument stays where it is.
+int answerOwnOptions(int argc, char** argv, DrawFormat* draw);
+
+// Removes our own options (--draw and its value) from argv before GLUT sees it, which would take
+// them for its own or complain; returns the new argument count.
+int withoutOwnOptions(int argc, char** argv);

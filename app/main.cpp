@@ -9,7 +9,10 @@
 #include "window.h"
 
 int main(int argc, char** argv) {
-    if (const int status = answerOwnOptions(argc, argv); status >= 0) return status;
+    DrawFormat draw = DrawFormat::Float;
+    if (const int status = answerOwnOptions(argc, argv, &draw); status >= 0) return status;
+    argc = withoutOwnOptions(argc, argv);
+    requestDraw(draw);
     initGL(argc, argv);
     initMode();
     registerCallbacks();

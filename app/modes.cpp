@@ -13,15 +13,19 @@
 #include "geometry.h"
 #include "gpu_renderer.h"
 
-// Cleared, so that a display before the first frame step shows black rather than old memory.
-// Without one the mode runs on with no image: the frame step and the display skip it.
-static float4* allocHostImage() {
-    float4* image = static_cast<float4*>(calloc(1, BUFFER_SIZE));
+// A host image that could not be had is said; the mode then runs on with none, and the frame
+// step and the display skip it.
+static float4* reported(float4* image) {
     if (image == nullptr) {
         printf("ERROR: cannot allocate the host image (%zu bytes)\n", BUFFER_SIZE);
         fflush(stdout);
     }
     return image;
+}
+
+// Cleared, so that a display before the first frame step shows black rather than old memory.
+static float4* allocHostImage() {
+    return reported(static_cast<float4*>(calloc(1, BUFFER_SIZE)));
 }
 
 void initCPU() {
@@ -69,15 +73,19 @@ static bool initGPU() {
         return false;
     }
     state.d_pixels = d;
-    state.h_pixels = allocHostImage();
+    // Page-locked where possible, so that the frame's copy back runs at the bus's speed.
+    const HostImage h = allocGpuHostImage();
+    state.h_pixels = reported(h.pixels);
+    state.h_pinned = h.pinned;
     return true;
 }
 
 static void cleanGPU() {
     freeDeviceImage(state.d_pixels);
     state.d_pixels = nullptr;
-    free(state.h_pixels);
+    freeGpuHostImage({state.h_pixels, state.h_pinned});
     state.h_pixels = nullptr;
+    state.h_pinned = false;
 }
 
 bool initMode() {

@@ -4,6 +4,7 @@
 #include <GL/freeglut.h>
 
 #include "app_state.h"
+#include "draw.h"
 #include "frame.h"
 #include "geometry.h"
 #include "input.h"
@@ -30,9 +31,7 @@ void initGL(int argc, char** argv) {
 // The image goes out 1:1 at the initial raster position, the bottom-left corner: row 0 at the
 // bottom. No clear, no raster position, no pixel-store state.
 void display() {
-    if (state.h_pixels != nullptr) {
-        glDrawPixels(WIDTH, HEIGHT, GL_RGBA, GL_FLOAT, state.h_pixels);
-    }
+    drawHostImage(state.h_pixels);
     glutSwapBuffers();
 }
 

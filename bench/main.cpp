@@ -176,14 +176,17 @@ void timeSimd(Run& run, float4* frame) {
 }
 
 // A failed GPU frame refuses --renderer gpu; another run goes on without the GPU, saying why.
-int timeGpu(Run& run, std::unique_ptr<float4[]>& gpuFrame) {
+int timeGpu(Run& run, HostImage& gpuFrame) {
     const BenchOptions& o = run.o;
     const FrameParams& p = run.info.frame;
-    gpuFrame = image();
+    // Where the viewer's GPU mode puts its frames: page-locked where the runtime can pin them, so
+    // that `copy GB/s` reads the bus.
+    gpuFrame = allocGpuHostImage();
     GpuSamples s;
-    std::string error;
+    std::string error = "cannot allocate the host image";
     run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
-    if (timeGpuFrames(gpuFrame.get(), run.device.get(), p, o.warmup, o.frames, &s, &error)) {
+    if (gpuFrame.pixels != nullptr &&
+        timeGpuFrames(gpuFrame.pixels, run.device.get(), p, o.warmup, o.frames, &s, &error)) {
         RendererReport r{"gpu", o.frames, summarize(s.frameMs), run.iterations, true};
         r.kernelMs = summarize(s.kernelMs).median;
         r.copyMs = summarize(s.copyMs).median;
@@ -208,7 +211,10 @@ int timeRenderers(Run& run) {
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     run.progress.phase("counting iterations", &run.rows);
     run.iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
-    std::unique_ptr<float4[]> cpuFrame, simdFrame, gpuFrame;
+    std::unique_ptr<float4[]> cpuFrame, simdFrame;
+    HostImage gpuFrame;  // set by timeGpu, released with the run
+    const std::unique_ptr<HostImage, void (*)(HostImage*)> gpuFrameOwner{
+        &gpuFrame, [](HostImage* h) { freeGpuHostImage(*h); }};
     if (all || o.renderer == Renderer::Cpu) {
         cpuFrame = image();
         timeSeries(run, "cpu", 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
@@ -220,7 +226,9 @@ int timeRenderers(Run& run) {
         for (const std::string& line : speedupLines(run.reports)) say(line);
     }
     if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
-    return run.writeImage(cpuFrame ? cpuFrame.get() : simdFrame ? simdFrame.get() : gpuFrame.get());
+    return run.writeImage(cpuFrame    ? cpuFrame.get()
+                          : simdFrame ? simdFrame.get()
+                                      : gpuFrame.pixels);
 }
 
 std::string versionText(int v) { return fmt::format("{}.{}", v / 1000, v % 1000 / 10); }

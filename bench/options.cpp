@@ -141,10 +141,18 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     addFlag(app, "-h,--help", &o.help);
     addRunOptions(app, o);
     addSubcommands(app, o);
-    // CLI11 takes "--raw=" as "--raw" with its value in the next word, which may be an option.
+    // CLI11 takes "--raw=" as "--raw" with its value in the next word, which may be an option, and
+    // "--verify=true" as "--verify": a flag takes no value.
     for (const std::string& word : args) {
-        if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=') {
-            result.error = "option " + word.substr(0, word.size() - 1) + " needs a value after '='";
+        const std::string name = word.substr(0, word.find('='));
+        if (name == word || name.size() < 3 || name.rfind("--", 0) != 0) continue;
+        const CLI::Option* opt = app.get_option_no_throw(name);
+        if (opt != nullptr && opt->get_type_size() == 0) {
+            result.error = "option " + name + " takes no value";
+            return result;
+        }
+        if (word.size() == name.size() + 1) {
+            result.error = "option " + name + " needs a value after '='";
             return result;
         }
     }

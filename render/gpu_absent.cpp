@@ -2,6 +2,10 @@
 // says why in the same words.
 #include "gpu_renderer.h"
 
+#include <cstdlib>
+
+#include "geometry.h"
+
 namespace {
 
 bool absent(std::string* why) {
@@ -25,6 +29,15 @@ float4* allocDeviceImage(std::string* why) {
 }
 
 void freeDeviceImage(float4*) {}
+
+// Nothing to pin for: ordinary zeroed memory.
+HostImage allocGpuHostImage() {
+    return {static_cast<float4*>(calloc(1, BUFFER_SIZE)), false};
+}
+
+void freeGpuHostImage(const HostImage& image) {
+    free(image.pixels);
+}
 
 bool renderJuliaGPU(float4*, float4*, const FrameParams&, std::string* why) {
     return absent(why);

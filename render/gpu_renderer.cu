@@ -4,6 +4,8 @@
 #include "gpu_renderer.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 #include <cuda_runtime_api.h>
 
@@ -84,6 +86,26 @@ float4* allocDeviceImage(std::string* why) {
 
 void freeDeviceImage(float4* d_pixels) {
     if (d_pixels) cudaFree(d_pixels);
+}
+
+// Without a driver, or with the page-locked limit reached, pinning fails: ordinary memory then
+// gives the same frames, only a slower copy.
+HostImage allocGpuHostImage() {
+    void* h = nullptr;
+    if (cudaMallocHost(&h, BUFFER_SIZE) == cudaSuccess) {
+        std::memset(h, 0, BUFFER_SIZE);
+        return {static_cast<float4*>(h), true};
+    }
+    cudaGetLastError();  // not to be blamed on a later launch
+    return {static_cast<float4*>(calloc(1, BUFFER_SIZE)), false};
+}
+
+void freeGpuHostImage(const HostImage& image) {
+    if (image.pinned) {
+        cudaFreeHost(image.pixels);
+    } else {
+        free(image.pixels);
+    }
 }
 
 bool renderJuliaGPU(float4* h_pixels, float4* d_pixels, const FrameParams& p, std::string* why) {

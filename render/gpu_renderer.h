@@ -28,6 +28,17 @@ float4* allocDeviceImage(std::string* why = nullptr);
 // Releases it; null is accepted and does nothing.
 void freeDeviceImage(float4* d_pixels);
 
+// A host image for GPU frames: BUFFER_SIZE zeroed bytes, page-locked where the runtime can pin
+// them (the copy back then runs at the bus's speed), else ordinary memory; pixels is null only
+// when neither can be had.
+struct HostImage {
+    float4* pixels = nullptr;
+    bool pinned = false;  // how it must be released
+};
+HostImage allocGpuHostImage();
+// Releases it either way; a null image is accepted and does nothing.
+void freeGpuHostImage(const HostImage& image);
+
 // One frame: the launch on the default stream, then always the device-to-host copy of the whole
 // image (which waits for the kernel). False, with *why, when the launch was refused, the kernel
 // failed while running (that surfaces in the copy) or the copy failed: the host image must then

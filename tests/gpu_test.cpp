@@ -139,6 +139,14 @@ TEST_F(GpuRenderer, GpuModeHoldsBothImagesAndLeavingItFreesTheDeviceImage) {
         ASSERT_EQ(state.mode, MODE_GPU);
         ASSERT_NE(state.d_pixels, nullptr);
         ASSERT_NE(state.h_pixels, nullptr);
+        // Page-locked, so that the copy back runs at the bus's speed.
+        EXPECT_TRUE(state.h_pinned);
+        cudaPointerAttributes where{};
+        ASSERT_EQ(cudaPointerGetAttributes(&where, state.h_pixels), cudaSuccess);
+        EXPECT_EQ(where.type, cudaMemoryTypeHost);
+        renderCurrentMode();
+        renderJuliaCPU(cpu.data(), frameParams(state));
+        EXPECT_TRUE(imagesEqual(cpu.data(), state.h_pixels)) << "a frame into the pinned image";
         size_t freeBefore = 0, total = 0;
         cudaMemGetInfo(&freeBefore, &total);
         setMode(MODE_GPU);  // the current mode again: release, then allocate
@@ -147,6 +155,7 @@ TEST_F(GpuRenderer, GpuModeHoldsBothImagesAndLeavingItFreesTheDeviceImage) {
         EXPECT_EQ(state.mode, leaveFor);
         EXPECT_EQ(state.d_pixels, nullptr);
         ASSERT_NE(state.h_pixels, nullptr);
+        EXPECT_FALSE(state.h_pinned);
         size_t freeAfter = 0;
         cudaMemGetInfo(&freeAfter, &total);
         EXPECT_GE(freeAfter, freeBefore + BUFFER_SIZE) << "the device image was not released";

@@ -19,7 +19,8 @@ namespace {
 // Every field, floats by their bits; not the record's bytes, whose padding holds no state.
 auto fields(const AppState& s) {
     return std::make_tuple(s.precision, floatBits(s.scale), s.mode, floatBits(s.mx),
-                           floatBits(s.my), s.frameCount, s.lastTitleTime, s.h_pixels, s.d_pixels);
+                           floatBits(s.my), s.frameCount, s.lastTitleTime, s.h_pixels, s.d_pixels,
+                           s.h_pinned);
 }
 
 class Input : public ::testing::Test {

@@ -198,4 +198,19 @@ TEST_F(Modes, AHostImageThatCannotBeAllocatedIsReported) {
 #endif
 }
 
+// Where nothing can be pinned (no driver), GPU frames get ordinary zeroed memory, released by free.
+TEST_F(Modes, GpuHostImageWithoutAGpuIsOrdinaryZeroedMemory) {
+    if (gpuUsable()) GTEST_SKIP() << "a CUDA device is usable here; this case needs none";
+    freeGpuHostImage(allocGpuHostImage());  // the runtime's one-time set-up, before counting
+    const std::size_t before = bytesInUse();
+    const HostImage h = allocGpuHostImage();
+    ASSERT_NE(h.pixels, nullptr);
+    EXPECT_FALSE(h.pinned);
+    EXPECT_GE(malloc_usable_size(h.pixels), BUFFER_SIZE);
+    EXPECT_TRUE(allZero(h.pixels));
+    freeGpuHostImage(h);
+    freeGpuHostImage({});
+    EXPECT_EQ(bytesInUse(), before);
+}
+
 }  // namespace

@@ -290,7 +290,7 @@ TEST(Cli, HelpAndVersionGoToStandardOutput) {
         EXPECT_TRUE(bad.out.empty()) << bad.out;
         // A flag takes no value: the tool itself refuses these (the viewer would otherwise go on
         // to GLUT, which fails here without a display, with another message).
-        for (const char* flagWithValue : {"--help=false", "--version=x"}) {
+        for (const char* flagWithValue : {"--help=false", "--help=true", "--version=x"}) {
             const Result r = runTool(t.exe, flagWithValue);
             EXPECT_EQ(r.status, t.refused) << t.name << " " << flagWithValue;
             EXPECT_EQ(r.err.rfind(t.name + ": ", 0), 0u) << r.err;

@@ -94,12 +94,13 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
         {{"-hv"}, "unknown option '-v'"},
         {{"-"}, "unexpected argument '-'"},
         {{"--fram=5"}, "unknown option '--fram'"},  // no abbreviations
-        {{"--help=yes"}, "disallowed flag override"},
+        {{"--help=yes"}, "option --help takes no value"},
         {{"extra"}, "unexpected argument 'extra'"},
         {{"--", "x"}, "unexpected argument 'x'"},
         {{"--seed"}, "--seed: 1 required"},
         {{"--frames", "5", "--warmup"}, "--warmup: 1 required"},
-        {{"--verify=no"}, "disallowed flag override"},
+        {{"--verify=no"}, "option --verify takes no value"},
+        {{"--json=true"}, "option --json takes no value"},  // CLI11 alone takes it as --json
         {{"--frames="}, "option --frames needs a value after '='"},
         {{"--raw=", "--verify"}, "option --raw needs a value after '='"},  // not a file "--verify"
         {{"--frames", "abc", "--frames", "5"}, "'abc' is not a whole number"},

@@ -1,15 +1,21 @@
 // window-frame-rate: the viewer's own title, read under a private Xvfb, as the measure of each
-// render mode at two states (the initial one, then seed 0 at limit 410). Not a test: it prints
-// every refreshed rate and the median per mode and state, for docs/performance.md.
+// render mode at two states (the initial one, then seed 0 at limit 410), with the float draw and
+// then with the 8-bit one (--draw=8bit), each in a viewer of its own; first, the 8-bit draw's
+// conversion on its own. Not a test: it prints every refreshed rate and the median per mode and
+// state, for docs/performance.md.
 //
-//   window-frame-rate [titles per mode, default 15]
+//   window-frame-rate [titles per mode, default 15 [draw: float or 8bit, default both]...]
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "byte_image.h"
+#include "cpu_renderer.h"
 #include "harness.h"
 
 #include <X11/keysym.h>
@@ -58,24 +64,32 @@ bool measure(win::Session& s, const char* name, unsigned long key, int titles) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    int titles = 15;
-    if (argc > 1) {
-        char* end = nullptr;
-        const long n = std::strtol(argv[1], &end, 10);
-        if (argc > 2 || *end != '\0' || n < 1 || n > 1000) {
-            std::fprintf(stderr, "usage: window-frame-rate [titles per mode, 1 to 1000]\n");
-            return 2;
-        }
-        titles = static_cast<int>(n);
+// The conversion of the 8-bit draw on its own, as the display callback runs it (on the GUI thread):
+// the initial image, median of 50.
+void printConversion() {
+    std::vector<float4> image(PIXEL_COUNT);
+    renderJuliaCPU(image.data(), {0.0f, 0.0f, 10, win::kScale});
+    std::vector<uint8_t> bytes(4 * image.size());
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> ms;
+    for (int k = 0; k < 50; k++) {
+        const Clock::time_point t0 = Clock::now();
+        imageToBytes(ByteRule::HalfEven, image.data(), bytes.data(), image.size());
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
+    std::sort(ms.begin(), ms.end());
+    std::printf("8-bit conversion (%s, one thread): median %.3f ms per frame (min %.3f)\n",
+                byteRuleName(ByteRule::HalfEven), ms[ms.size() / 2], ms.front());
+}
+
+// Every mode at both states with one draw, in a viewer of its own.
+bool measureDraw(const std::string& draw, int titles) {
+    std::printf("draw %s\n", draw.c_str());
     win::Session s;
     win::View view;
-    if (!s.startServer() || !s.startProgram() || !s.waitForPicture(view)) {
+    if (!s.startServer() || !s.startProgram({"--draw=" + draw}) || !s.waitForPicture(view)) {
         std::fprintf(stderr, "the viewer did not start under Xvfb\n");
-        return 1;
+        return false;
     }
     s.moveTo(512, 384);  // over the window, for the wheel; no click, so the seed stays 0
     const struct {
@@ -89,7 +103,7 @@ int main(int argc, char** argv) {
             view.precision = limit;
             if (!s.waitForPicture(view, win::Ms(60000))) {
                 std::fprintf(stderr, "the picture for limit %d did not show\n", limit);
-                return 1;
+                return false;
             }
         }
         std::printf("seed 0 + 0i, limit %d\n", limit);
@@ -98,10 +112,40 @@ int main(int argc, char** argv) {
                 std::printf("  gpu   no usable GPU here\n");
                 continue;
             }
-            if (!measure(s, m.name, m.key, titles)) return 1;
+            if (!measure(s, m.name, m.key, titles)) return false;
         }
     }
     std::printf("console: %s", s.programStdout().c_str());
+    std::printf("stderr: %s", s.programStderr().c_str());
     win::expectEscapeEnds(s);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int titles = 15;
+    std::vector<std::string> draws;
+    bool usage = false;
+    if (argc > 1) {
+        char* end = nullptr;
+        const long n = std::strtol(argv[1], &end, 10);
+        usage = *end != '\0' || n < 1 || n > 1000;
+        titles = static_cast<int>(n);
+    }
+    for (int k = 2; k < argc; k++) {
+        draws.emplace_back(argv[k]);
+        usage = usage || (draws.back() != "float" && draws.back() != "8bit");
+    }
+    if (usage) {
+        std::fprintf(stderr,
+                     "usage: window-frame-rate [titles per mode, 1 to 1000 [float|8bit]...]\n");
+        return 2;
+    }
+    if (draws.empty()) draws = {"float", "8bit"};
+    printConversion();
+    for (const std::string& draw : draws) {
+        if (!measureDraw(draw, titles)) return 1;
+    }
     return 0;
 }

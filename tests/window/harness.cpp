@@ -238,7 +238,7 @@ Session::~Session() {
     xvfb_.stop(false);
 }
 
-::testing::AssertionResult Session::startServer() {
+::testing::AssertionResult Session::startServer(int depth) {
     const std::string xvfb = findXvfb();
     if (xvfb.empty()) {
         return ::testing::AssertionFailure()
@@ -250,8 +250,8 @@ Session::~Session() {
     fcntl(ready[1], F_SETFD, 0);  // Xvfb writes its display number into it
     std::string why;
     const bool started =
-        xvfb_.spawn({xvfb, "-displayfd", std::to_string(ready[1]), "-screen", "0", "1280x1024x24",
-                     "-nolisten", "tcp"},
+        xvfb_.spawn({xvfb, "-displayfd", std::to_string(ready[1]), "-screen", "0",
+                     "1280x1024x" + std::to_string(depth), "-nolisten", "tcp"},
                     {}, xvfbErr_.fd(), xvfbErr_.fd(), ready[1], &why);
     close(ready[1]);
     std::string number;
@@ -338,14 +338,15 @@ static bool pumpRecord(Display* rec, const bool& done, Ms timeout) {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Session::startProgram() {
+::testing::AssertionResult Session::startProgram(const std::vector<std::string>& args) {
     if (auto r = startRecording(); !r) return r;
     // Watching the root before the program starts catches the window at its creation.
     XSelectInput(dpy_, root_, SubstructureNotifyMask);
     XSync(dpy_, False);
     std::string why;
-    if (!program_.spawn({JULIA_FRACTALS_PATH}, {"DISPLAY=" + display_}, out_.fd(), err_.fd(), -1,
-                        &why)) {
+    std::vector<std::string> argv{JULIA_FRACTALS_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (!program_.spawn(argv, {"DISPLAY=" + display_}, out_.fd(), err_.fd(), -1, &why)) {
         return ::testing::AssertionFailure() << why;
     }
     const auto deadline = Clock::now() + Ms(20000);

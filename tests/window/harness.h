@@ -113,9 +113,11 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    ::testing::AssertionResult startServer();
-    // Starts the program and waits until its window is mapped and its first title is known.
-    ::testing::AssertionResult startProgram();
+    // A screen of `depth` bits per pixel: 24 gives 8 bits per colour, 30 gives 10.
+    ::testing::AssertionResult startServer(int depth = 24);
+    // Starts the program with `args` and waits until its window is mapped and its first title is
+    // known.
+    ::testing::AssertionResult startProgram(const std::vector<std::string>& args = {});
 
     _XDisplay* dpy() const { return dpy_; }
     XWindow window() const { return win_; }

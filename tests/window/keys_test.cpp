@@ -1,4 +1,5 @@
-// The keyboard on the real window: mode keys, and keys and buttons that must do nothing.
+// The keyboard on the real window: mode keys with each draw, and keys and buttons that must do
+// nothing.
 #include <omp.h>
 
 #include <algorithm>
@@ -31,9 +32,10 @@ std::string simdLabel() {
            (n == 1 ? " thread)" : " threads)");
 }
 
-// Each mode key at a state with detail, the exact picture after each. Without a GPU the GPU
-// keys cannot start it: one error line each, naming the renderer that stays (the loop or SIMD).
-TEST_F(Keys, ModeKeysSwitchAndThePictureStays) {
+// Each mode key at a state with detail, the exact picture after each, with the float draw and with
+// the 8-bit one. Without a GPU the GPU keys cannot start it: one error line each, naming the
+// renderer that stays (the loop or SIMD).
+void modeKeysSwitch(Session& session, View& view) {
     session.clickAt(kLeft, 245, 332);  // seed -0.801 + 0.156i
     view.seedFrom(245, 332);
     session.wheel(20);
@@ -75,6 +77,19 @@ TEST_F(Keys, ModeKeysSwitchAndThePictureStays) {
     }
     EXPECT_EQ(said, lines) << out;
     EXPECT_EQ(session.countLines(""), std::count(lines.begin(), lines.end(), '\n')) << out;
+    EXPECT_EQ(session.programStderr(), "") << "the draw asked for is the draw in use";
+}
+
+// The fixture's viewer draws floats, as it does without the option; then one with the 8-bit draw.
+TEST_F(Keys, ModeKeysSwitchAndThePictureStays) {
+    modeKeysSwitch(session, view);
+    SCOPED_TRACE("--draw=8bit");
+    Session bytes;
+    View bytesView;
+    ASSERT_TRUE(bytes.startServer());
+    ASSERT_TRUE(bytes.startProgram({"--draw=8bit"}));
+    ASSERT_TRUE(bytes.waitForPicture(bytesView));
+    modeKeysSwitch(bytes, bytesView);
 }
 
 TEST_F(Keys, OtherKeysAndButtonsChangeNothing) {

@@ -1,11 +1,15 @@
-// Start and end of the real program: window, titles, first picture, ESC, and no display at all.
+// Start and end of the real program: window, titles, first picture with each draw, the 8-bit draw
+// refused on a 10-bit window, ESC, an unknown draw, and no display at all.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -17,39 +21,74 @@ namespace {
 
 const std::regex kRefreshedTitle("Julia Fractals:  CPU mode, [0-9]+\\.[0-9]{2} FPS");
 
+// With either draw: the initial state's picture holds exact ties (c = 0.9f, 229.5 in float), so
+// an 8-bit draw by any other rounding than the window's own shows in the comparison.
 TEST(StartUp, WindowTitleAndFirstPicture) {
-    Session s;
-    ASSERT_TRUE(s.startServer());
-    ASSERT_TRUE(s.startProgram());
-    EXPECT_EQ(s.firstTitle(), "Julia Fractals") << "title before the first refresh";
+    for (const char* draw : {"", "--draw=float", "--draw=8bit", "--draw 8bit"}) {
+        SCOPED_TRACE(draw);
+        Session s;
+        ASSERT_TRUE(s.startServer());
+        std::vector<std::string> args;
+        std::istringstream words(draw);
+        for (std::string w; words >> w;) args.push_back(w);
+        ASSERT_TRUE(s.startProgram(args));
+        EXPECT_EQ(s.firstTitle(), "Julia Fractals") << "title before the first refresh";
 
-    XWindowAttributes a;
-    ASSERT_TRUE(XGetWindowAttributes(s.dpy(), s.window(), &a));
-    EXPECT_EQ(a.width, 1024);
-    EXPECT_EQ(a.height, 768);
-    int rootX = -1, rootY = -1;
-    Window child;
-    XTranslateCoordinates(s.dpy(), s.window(), DefaultRootWindow(s.dpy()), 0, 0, &rootX, &rootY,
-                          &child);
-    EXPECT_EQ(rootX, 0);
-    EXPECT_EQ(rootY, 0);
+        XWindowAttributes a;
+        ASSERT_TRUE(XGetWindowAttributes(s.dpy(), s.window(), &a));
+        EXPECT_EQ(a.width, 1024);
+        EXPECT_EQ(a.height, 768);
+        int rootX = -1, rootY = -1;
+        Window child;
+        XTranslateCoordinates(s.dpy(), s.window(), DefaultRootWindow(s.dpy()), 0, 0, &rootX,
+                              &rootY, &child);
+        EXPECT_EQ(rootX, 0);
+        EXPECT_EQ(rootY, 0);
 
-    EXPECT_TRUE(s.waitForPicture(View{}));
+        EXPECT_TRUE(s.waitForPicture(View{}));
 
-    // Two refreshes, so a later one is checked too, not only the first.
-    for (int k = 0; k < 2; k++) {
-        std::string t;
-        ASSERT_TRUE(s.waitTitleRefresh(&t)) << "no title refresh";
-        EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
+        // Two refreshes, so a later one is checked too, not only the first.
+        for (int k = 0; k < 2; k++) {
+            std::string t;
+            ASSERT_TRUE(s.waitTitleRefresh(&t)) << "no title refresh";
+            EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
+        }
+        EXPECT_TRUE(s.program().running());
+        // Silent: a window of 8 bits per colour takes the 8-bit draw where it was asked for.
+        EXPECT_EQ(s.programStderr(), "");
+        EXPECT_EQ(s.programStdout(), "");
+
+        // The viewer runs as started: no second start with a variable of its own, which whatever
+        // it starts would inherit.
+        if (getenv("OMP_WAIT_POLICY") == nullptr) {
+            std::ifstream in("/proc/" + std::to_string(s.program().pid()) + "/environ");
+            const std::string env((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_EQ(('\0' + env).find(std::string(1, '\0') + "OMP_WAIT_POLICY="),
+                      std::string::npos);
+        }
     }
-    EXPECT_TRUE(s.program().running());
+}
 
-    // The viewer runs as started: no second start with a variable of its own, which whatever it
-    // starts would inherit.
-    if (getenv("OMP_WAIT_POLICY") == nullptr) {
-        std::ifstream in("/proc/" + std::to_string(s.program().pid()) + "/environ");
-        const std::string env((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_EQ(('\0' + env).find(std::string(1, '\0') + "OMP_WAIT_POLICY="), std::string::npos);
+// A window of 10 bits per colour cannot show bytes as the floats would show: the 8-bit draw is
+// refused there, said once, and the float draw runs. Without the option nothing is said.
+TEST(StartUp, EightBitDrawOnATenBitWindowDrawsFloats) {
+    const std::string notice =
+        "julia-fractals: --draw=8bit: the window has 10/10/10 bits per colour, not 8; drawing "
+        "floats\n";
+    for (const bool asked : {true, false}) {
+        SCOPED_TRACE(asked ? "--draw=8bit" : "no option");
+        Session s;
+        ASSERT_TRUE(s.startServer(30));
+        ASSERT_TRUE(s.startProgram(asked ? std::vector<std::string>{"--draw=8bit"}
+                                         : std::vector<std::string>{}));
+        std::string t;
+        for (int k = 0; k < 2; k++) {
+            ASSERT_TRUE(s.waitTitleRefresh(&t)) << "no title refresh";
+            EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
+        }
+        EXPECT_EQ(s.programStderr(), asked ? notice : "");
+        EXPECT_EQ(s.programStdout(), "");
+        expectEscapeEnds(s);
     }
 }
 
@@ -59,6 +98,28 @@ TEST(End, EscapeExitsAtOnceWithStatusZero) {
     ASSERT_TRUE(s.startProgram());
     ASSERT_TRUE(s.waitForPicture(View{}));
     expectEscapeEnds(s, 200, 600);
+}
+
+// A --draw value the viewer does not know ends it before any window, with one line on stderr.
+TEST(End, AnUnknownDrawIsRefused) {
+    for (const char* draw : {"--draw=16bit", "--draw="}) {
+        SCOPED_TRACE(draw);
+        Capture out, err;
+        Child program;
+        std::string why;
+        ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH, draw}, {"DISPLAY"}, out.fd(), err.fd(), -1,
+                                  &why))
+            << why;
+        int status = 0;
+        ASSERT_TRUE(program.waitExit(Ms(20000), &status));
+        ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const std::string e = err.text();
+        EXPECT_EQ(e.rfind("julia-fractals: ", 0), 0u) << e;
+        EXPECT_NE(e.find("--draw"), std::string::npos) << e;
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_EQ(out.text(), "");
+    }
 }
 
 TEST(End, WithoutADisplayFreeglutFails) {
