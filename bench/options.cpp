@@ -147,7 +147,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         const std::string name = word.substr(0, word.find('='));
         if (name == word || name.size() < 3 || name.rfind("--", 0) != 0) continue;
         const CLI::Option* opt = app.get_option_no_throw(name);
-        if (opt != nullptr && opt->get_type_size() == 0) {
+        if (opt != nullptr && opt->get_expected_max() == 0) {  // a flag
             result.error = "option " + name + " takes no value";
             return result;
         }
