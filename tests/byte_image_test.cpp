@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include "byte_image.h"
 
@@ -47,18 +48,23 @@ TEST(ByteRules, TiesAndTheEnds) {
 }
 
 // The vector pass (and its scalar tail: the pixel count is odd) gives the scalar rule's bytes,
-// channel by channel, for every calibration value in every channel.
+// channel by channel, for every calibration value in every channel, on every vector target this
+// CPU runs.
 TEST(ByteRules, ImageToBytesIsTheRulePerChannel) {
     std::vector<float4> image = calibrationImage(1024);
     image.pop_back();
     ASSERT_EQ(image.size() % 2, 1u);
-    for (ByteRule rule : BYTE_RULES) {
-        const std::vector<uint8_t> b = bytesOf(rule, image);
-        const float* c = reinterpret_cast<const float*>(image.data());
-        size_t wrong = 0;
-        for (size_t k = 0; k < b.size(); k++) wrong += b[k] != channelByte(rule, c[k]);
-        EXPECT_EQ(wrong, 0u) << byteRuleName(rule);
+    const float* c = reinterpret_cast<const float*>(image.data());
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);  // the dispatch now picks this target
+        for (ByteRule rule : BYTE_RULES) {
+            const std::vector<uint8_t> b = bytesOf(rule, image);
+            size_t wrong = 0;
+            for (size_t k = 0; k < b.size(); k++) wrong += b[k] != channelByte(rule, c[k]);
+            EXPECT_EQ(wrong, 0u) << byteRuleName(rule) << " on " << hwy::TargetName(target);
+        }
     }
+    hwy::SetSupportedTargetsForTest(0);  // back to what the CPU runs
 }
 
 // Every value in each colour channel, alpha 1; and for any two rules some value that tells them
