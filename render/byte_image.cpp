@@ -46,7 +46,7 @@ size_t RuleBytes(int rule, const float* in, uint8_t* out, size_t n) {
         case 1:
             return ToBytes(in, out, n, [&](auto c) {
                 const auto p = hn::Mul(c, scale), f = hn::Floor(p);
-                return hn::ConvertTo(di, hn::IfThenElse(hn::Sub(p, f) >= half, hn::Add(f, one), f));
+                return hn::ConvertTo(di, hn::IfThenElse(hn::Ge(hn::Sub(p, f), half), hn::Add(f, one), f));
             });
         case 2:
             // Only a tie in the float product can round otherwise than the exact one; there the
@@ -58,8 +58,8 @@ size_t RuleBytes(int rule, const float* in, uint8_t* out, size_t n) {
                 const auto hi = hn::And(c, hn::BitCast(df, hn::Set(di, int32_t(0xFFFFF000u))));
                 const auto err =
                     hn::Add(hn::Sub(hn::Mul(hi, scale), p), hn::Mul(hn::Sub(c, hi), scale));
-                const auto inexactTie = hn::And(hn::Sub(p, f) == half, err != zero);
-                const auto atTie = hn::IfThenElse(err > zero, hn::Add(f, one), f);
+                const auto inexactTie = hn::And(hn::Eq(hn::Sub(p, f), half), hn::Ne(err, zero));
+                const auto atTie = hn::IfThenElse(hn::Gt(err, zero), hn::Add(f, one), f);
                 return hn::IfThenElse(hn::RebindMask(di, inexactTie), hn::ConvertTo(di, atTie),
                                       hn::NearestInt(p));
             });
