@@ -46,7 +46,8 @@ size_t RuleBytes(int rule, const float* in, uint8_t* out, size_t n) {
         case 1:
             return ToBytes(in, out, n, [&](auto c) {
                 const auto p = hn::Mul(c, scale), f = hn::Floor(p);
-                return hn::ConvertTo(di, hn::IfThenElse(hn::Ge(hn::Sub(p, f), half), hn::Add(f, one), f));
+                const auto up = hn::Ge(hn::Sub(p, f), half);
+                return hn::ConvertTo(di, hn::IfThenElse(up, hn::Add(f, one), f));
             });
         case 2:
             // Only a tie in the float product can round otherwise than the exact one; there the
