@@ -28,10 +28,6 @@ void addValue(CLI::App& app, const std::string& name, const Setter& set) {
        })->trigger_on_parse();
 }
 
-void addFlag(CLI::App& app, const std::string& names, bool* flag) {
-    app.add_flag(names, *flag)->disable_flag_override();  // "--verify=no" would mean true
-}
-
 // Decimal digits with an optional '-', within [lo, hi]: no blanks, no base prefixes.
 Setter wholeNumber(long long lo, long long hi, int* out) {
     return [=](const std::string& opt, const std::string& v) -> std::string {
@@ -92,9 +88,9 @@ Setter renderer(Renderer* out) {
 }
 
 void addRunOptions(CLI::App& app, BenchOptions& o) {
-    addFlag(app, "--version", &o.version);
-    addFlag(app, "--verify", &o.verify);
-    addFlag(app, "--json", &o.json);
+    app.add_flag("--version", o.version);
+    app.add_flag("--verify", o.verify);
+    app.add_flag("--json", o.json);
     addValue(app, "renderer", renderer(&o.renderer));
     addValue(app, "seed", seed(o));
     // Any int is a valid limit: zero and below give a frame without iterations.
@@ -114,7 +110,7 @@ void addSubcommands(CLI::App& app, BenchOptions& o) {
     for (const auto& s : subcommands) {
         CLI::App* sub = app.add_subcommand(s.first);
         sub->set_help_flag();
-        addFlag(*sub, "-h,--help", &o.help);
+        sub->add_flag("-h,--help", o.help);
         const Command command = s.second;
         sub->preparse_callback([&o, command](size_t) {
             o.command = command;
@@ -138,7 +134,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     CLI::App app;
     app.allow_extras();  // to name the first of them below
     app.set_help_flag();
-    addFlag(app, "-h,--help", &o.help);
+    app.add_flag("-h,--help", o.help);
     addRunOptions(app, o);
     addSubcommands(app, o);
     // CLI11 takes "--raw=" as "--raw" with its value in the next word, which may be an option, and
