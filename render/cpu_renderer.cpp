@@ -3,27 +3,51 @@
 
 #include "julia.h"
 
-void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
+namespace {
+
+// The loop over rows and columns, with the pixel rule chosen once per frame rather than per pixel.
+template <void (*Pixel)(float4*, int, int, float, float, int, float)>
+void renderRows(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
     for (int i = 0; i < HEIGHT; i++) {
         for (int j = 0; j < WIDTH; j++) {
-            juliaPixel(pixels, i, j, p.mx, p.my, p.precision, p.scale);
+            Pixel(pixels, i, j, p.mx, p.my, p.precision, p.scale);
         }
         // Once per row, outside the pixel loop; relaxed: only a display reads it.
         if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
     }
 }
 
-int64_t frameIterations(float mx, float my, int precision, float scale,
-                        std::atomic<int>* rowsDone) {
+template <int (*Steps)(float, float, float, float, int)>
+int64_t sumSteps(float mx, float my, int precision, float scale, std::atomic<int>* rowsDone) {
     int64_t total = 0;
     // Integer sums: the order of the rows does not matter.
 #pragma omp parallel for schedule(dynamic, 8) reduction(+ : total)
     for (int i = 0; i < HEIGHT; i++) {
         const float y = planeY(i, scale);
         for (int j = 0; j < WIDTH; j++) {
-            total += juliaSteps(planeX(j, scale), y, mx, my, precision);
+            total += Steps(planeX(j, scale), y, mx, my, precision);
         }
         if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
     }
     return total;
+}
+
+}  // namespace
+
+void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
+    if (p.periodicity) {
+        renderRows<juliaPixelPeriodic>(pixels, p, rowsDone);
+    } else {
+        renderRows<juliaPixel>(pixels, p, rowsDone);
+    }
+}
+
+int64_t frameIterations(float mx, float my, int precision, float scale,
+                        std::atomic<int>* rowsDone) {
+    return sumSteps<juliaSteps>(mx, my, precision, scale, rowsDone);
+}
+
+int64_t frameSteps(const FrameParams& p, std::atomic<int>* rowsDone) {
+    return p.periodicity ? sumSteps<juliaStepsPeriodic>(p.mx, p.my, p.precision, p.scale, rowsDone)
+                         : sumSteps<juliaSteps>(p.mx, p.my, p.precision, p.scale, rowsDone);
 }

@@ -7,7 +7,7 @@
 #include "pixel.h"
 
 // Writes all WIDTH x HEIGHT pixels of `pixels` (BUFFER_SIZE bytes), row 0 first, strictly in
-// memory order. `rowsDone`, when given, is raised by one as each row is finished, so that another
+// memory order, with the periodicity check where p.periodicity asks for it (the same pixels). `rowsDone`, when given, is raised by one as each row is finished, so that another
 // thread can show how far a long frame has come.
 void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone = nullptr);
 
@@ -15,3 +15,7 @@ void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rows
 // every core, as the count can cost as much as a frame. `rowsDone` as above.
 int64_t frameIterations(float mx, float my, int precision, float scale,
                         std::atomic<int>* rowsDone = nullptr);
+
+// The steps the CPU renderer takes for the frame p: frameIterations without the periodicity check,
+// the sum of juliaStepsPeriodic with it. `rowsDone` as above.
+int64_t frameSteps(const FrameParams& p, std::atomic<int>* rowsDone = nullptr);
