@@ -32,6 +32,7 @@
 #include <hwy/highway.h>
 
 #include "simd/frame-inl.h"
+#include "simd/cycles-inl.h"
 #include "simd/pixels-inl.h"
 #include "simd/tiles-inl.h"
 #include "simd/refill-blocks-inl.h"
@@ -45,10 +46,17 @@ namespace HWY_NAMESPACE {
 void RenderRows(float4* pixels, const FrameParams& params, int row0, int row1, bool refill) {
     WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
         WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
+            // The check as a second instance of each mode, so that the plain loop stays as it was.
             if (refill) {
-                RenderRefill(frame, orbits, pixels, row0, row1);
+                if (params.periodicity) {
+                    RenderRefill<true>(frame, orbits, pixels, row0, row1);
+                } else {
+                    RenderRefill<false>(frame, orbits, pixels, row0, row1);
+                }
+            } else if (params.periodicity) {
+                RenderTiles<true>(frame, orbits, pixels, params, row0, row1);
             } else {
-                RenderTiles(frame, orbits, pixels, params, row0, row1);
+                RenderTiles<false>(frame, orbits, pixels, params, row0, row1);
             }
         });
     });

@@ -202,12 +202,14 @@ struct FastBlockBackoff {
 
 // A block of steps with the limit tested once, after them: no more steps than every running lane
 // has room for, so that the counts are the same as testing it at every step; one step where a lane
-// is within EXACT_BLOCK steps of its limit.
-HWY_INLINE void StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
-                          Parked& parked) {
+// is within EXACT_BLOCK steps of its limit. Returns the steps taken.
+HWY_INLINE int StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
+                         Parked& parked) {
     const int room = backoff.blocksSinceRefill >= backoff.wait ? Room(frame, orbits) : 0;
+    int steps = EXACT_BLOCK;
     if (room >= EXACT_BLOCK) {
-        const bool quiet = FastBlockOutOfLine(frame, orbits, parked, std::min(FAST_BLOCK, room));
+        steps = std::min(FAST_BLOCK, room);
+        const bool quiet = FastBlockOutOfLine(frame, orbits, parked, steps);
         // Backs off: half the wait after a block without suspects, twice after one with.
         backoff.wait = quiet ? std::max(BACKOFF_MIN_BLOCKS, backoff.wait / 2)
                              : std::min(BACKOFF_MAX_BLOCKS, 2 * backoff.wait);
@@ -216,10 +218,11 @@ HWY_INLINE void StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBack
         ExactBlock(frame, orbits);
     } else {
         StepAll(frame, orbits);
-        return;
+        return 1;
     }
     backoff.blocksSinceRefill++;
     ForEach(orbits, [&](Orbit& o) JULIA_LAMBDA_INLINE { StopAtPrecision(frame, o); });
+    return steps;
 }
 
 HWY_INLINE bool AllStopped(const Four<Orbit>& orbits) {

@@ -16,6 +16,7 @@
 
 #include <hwy/highway.h>
 
+#include "simd/cycles-inl.h"
 #include "simd/refill-blocks-inl.h"
 #include "simd/pixels-inl.h"
 
@@ -119,6 +120,19 @@ HWY_INLINE void RefillLanes(const Frame& frame, Refill& refill, Orbit& o, VI& id
     o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, frame.start));
 }
 
+// Steps a block and, with the periodicity check (kCheck), checks the orbits once CHECK_STEPS or
+// more steps have passed since the last check.
+template <bool kCheck>
+HWY_INLINE void StepAndCheck(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
+                             Parked& parked, Saved& saved, int& sinceCheck) {
+    const int steps = StepBlock(frame, orbits, backoff, parked);
+    if (kCheck && (sinceCheck += steps) >= CHECK_STEPS) {
+        sinceCheck = 0;
+        CheckCycles(frame, orbits, saved);
+    }
+}
+
+template <bool kCheck>
 HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pixels, int row0,
                              int row1) {
     const DF df;
@@ -134,16 +148,24 @@ HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pi
     Four<VI&> indices{idx0, idx1, idx2, idx3};
     FastBlockBackoff backoff;
     Parked parked;
+    Saved saved = {};  // unused without the check
+    int sinceCheck = 0;
     while (refill.cursor < refill.end) {
+        int v = 0;
         ForEach(orbits, indices, [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE {
+            const int vector = v++;
             if (static_cast<int>(hn::CountTrue(df, o.run)) > refill.refillAt) return;
             RefillLanes(frame, refill, o, idx);
+            // The lanes moved and some took new pixels: every saved iterate is stale.
+            if (kCheck) SaveFresh(o, saved, vector);
             backoff.blocksSinceRefill = 0;
         });
-        StepBlock(frame, orbits, backoff, parked);
+        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, sinceCheck);
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
-    while (!AllStopped(orbits)) StepBlock(frame, orbits, backoff, parked);
+    while (!AllStopped(orbits)) {
+        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, sinceCheck);
+    }
     ForEach(orbits, indices,
             [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE { Flush(frame, refill, o, idx); });
     ClearUpperHalves();
