@@ -59,6 +59,45 @@ TEST(JuliaColor, LimitZeroAndBelowGivesZeroEverywhere) {
     }
 }
 
+// The periodicity check ends an orbit at the first power-of-two save it repeats bit for bit, with
+// the colour of a point that never escapes; escapes and the limit are the plain loop's.
+TEST(PeriodicityCheck, EndsAtTheFirstRepeatOfASavedIterate) {
+    const struct {
+        const char* what;
+        float x, y, mx, my;
+        int precision;
+        int steps;  // juliaStepsPeriodic
+    } cases[] = {
+        {"fixed point 0: a_1 repeats a_0", 0, 0, 0, 0, 1000, 1},
+        {"-0 is not +0: a_1 = (+0, +0) repeats a_0 = (-0, 0) only by value", -0.0f, 0, 0, 0,
+         1000, 2},
+        {"period 2, 0 -> -1 -> 0: a_4 repeats a_2, saved at step 2", 0, 0, -1, 0, 1000, 4},
+        {"period 2 cut by the limit first", 0, 0, -1, 0, 3, 3},
+        {"an escape is the plain loop's", 0, 0, 2, 0, 10, 2},
+        {"magnitude exactly 4 cycles: 2 -> 2", 2, 0, -2, 0, 10, 1},
+        {"limit 0", 0, 0, 0, 0, 0, 0},
+        {"limit below 0", 0, 0, -1, 0, -3, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(juliaStepsPeriodic(c.x, c.y, c.mx, c.my, c.precision), c.steps) << c.what;
+        EXPECT_EQ(floatBits(juliaColorPeriodic(c.x, c.y, c.mx, c.my, c.precision)),
+                  floatBits(juliaColor(c.x, c.y, c.mx, c.my, c.precision)))
+            << c.what;
+    }
+    // Equality is of the bits: -0 and +0 differ, a NaN equals only its own bits.
+    const float qnan = std::nanf(""), otherNan = std::nanf("7");
+    EXPECT_FALSE(sameIterate({0.0f, 1.0f}, {-0.0f, 1.0f}));
+    EXPECT_FALSE(sameIterate({1.0f, 0.0f}, {1.0f, -0.0f}));
+    EXPECT_TRUE(sameIterate({qnan, 1.0f}, {qnan, 1.0f}));
+    EXPECT_FALSE(sameIterate({qnan, 1.0f}, {otherNan, 1.0f}));
+    EXPECT_FALSE(sameIterate({1.0f, 2.0f}, {1.0f, std::nextafter(2.0f, 3.0f)}));
+    // A NaN orbit never escapes, whether or not its bits repeat.
+    for (int precision : {1, 2, 10, INT_MAX}) {
+        EXPECT_EQ(juliaColorPeriodic(NAN, 0, 0, 0, precision), 0.0f) << precision;
+        EXPECT_EQ(juliaColorPeriodic(INFINITY, 0, 0, 0, precision), 0.0f) << precision;
+    }
+}
+
 TEST(InitialImage, Row384Bands) {
     const auto img = render(0, 0, 10);
     // Columns escaping at step k show 1 - k/10 (0.9 is the float 0.89999998, 0.4 is 0.39999998).

@@ -3,7 +3,7 @@
 // the escape circle, and over limits from 1 to 100, 0 and below; the SIMD renderer's frame against
 // the CPU renderer's on every Highway target this CPU runs, in both lane modes, on one and two
 // threads; every renderer's frame against the stored digests of a few states, so that the image is
-// the same on every machine; and, on x86, that SIMD frames leave the upper halves of the vector
+// the same on every machine; all of it with the periodicity check too, against the plain images; and, on x86, that SIMD frames leave the upper halves of the vector
 // registers clear. A build that lets the compiler fuse multiply-adds fails here.
 #include <algorithm>
 #include <cctype>
@@ -103,14 +103,27 @@ std::vector<SimdTarget> testedTargets() {
 
 class CpuFrame : public ::testing::TestWithParam<int> {};
 
+// A frame's parameters at the viewer's scale, with or without the periodicity check.
+FrameParams params(float mx, float my, int precision, bool periodicity = false) {
+    FrameParams p{mx, my, precision, SCALE};
+    p.periodicity = periodicity;
+    return p;
+}
+const char* checkName(bool periodicity) {
+    return periodicity ? ", with the periodicity check" : "";
+}
+
 TEST_P(CpuFrame, EqualsReferenceForEverySeed) {
     const int precision = GetParam();
     std::vector<float4> img(1024 * 768);
     for (const Seed& s : SEEDS) {
-        renderJuliaCPU(img.data(), {s.mx, s.my, precision, SCALE});
         const std::vector<float4> ref = refImage({s.mx, s.my, precision, SCALE});
-        EXPECT_TRUE(imagesEqual(ref.data(), img.data()))
-            << "seed " << s.name << " (" << s.mx << ", " << s.my << "), limit " << precision;
+        for (bool periodicity : {false, true}) {
+            renderJuliaCPU(img.data(), params(s.mx, s.my, precision, periodicity));
+            EXPECT_TRUE(imagesEqual(ref.data(), img.data()))
+                << "seed " << s.name << " (" << s.mx << ", " << s.my << "), limit " << precision
+                << checkName(periodicity);
+        }
     }
 }
 
@@ -132,13 +145,16 @@ TEST_P(CpuFrame, SimdEqualsCpuOnEveryTargetModeAndThreadCount) {
         for (const SimdTarget& t : targets) {
             for (SimdMode mode : {SimdMode::Tiles, SimdMode::Refill}) {
                 for (int threads : {1, 2}) {
-                    simd.assign(simd.size(), float4{nan, nan, nan, nan});  // unwritten pixels show
-                    renderJuliaSIMD(t, simd.data(), {s.mx, s.my, precision, SCALE}, threads, mode);
-                    EXPECT_TRUE(imagesEqual(cpu.data(), simd.data()))
-                        << "seed " << s.name << ", limit " << precision << ", target " << t.name
-                        << " (" << t.lanes * 32 << "-bit vectors), "
-                        << (mode == SimdMode::Tiles ? "tiles, " : "refill, ") << threads
-                        << " thread(s)";
+                    for (bool periodicity : {false, true}) {
+                        simd.assign(simd.size(), float4{nan, nan, nan, nan});  // unwritten show
+                        renderJuliaSIMD(t, simd.data(), params(s.mx, s.my, precision, periodicity),
+                                        threads, mode);
+                        EXPECT_TRUE(imagesEqual(cpu.data(), simd.data()))
+                            << "seed " << s.name << ", limit " << precision << ", target "
+                            << t.name << " (" << t.lanes * 32 << "-bit vectors), "
+                            << (mode == SimdMode::Tiles ? "tiles, " : "refill, ") << threads
+                            << " thread(s)" << checkName(periodicity);
+                    }
                 }
             }
         }
@@ -174,17 +190,27 @@ TEST(FrameDigest, ReferenceAndCpuGiveTheStoredImages) {
     std::vector<float4> cpu(1024 * 768);
     for (const DigestState& s : DIGEST_STATES) {
         EXPECT_TRUE(hasDigest(refImage({s.mx, s.my, s.precision, SCALE}).data(), s)) << "reference";
-        renderJuliaCPU(cpu.data(), {s.mx, s.my, s.precision, SCALE});
-        EXPECT_TRUE(hasDigest(cpu.data(), s)) << "CPU";
+        for (bool periodicity : {false, true}) {
+            renderJuliaCPU(cpu.data(), params(s.mx, s.my, s.precision, periodicity));
+            EXPECT_TRUE(hasDigest(cpu.data(), s)) << "CPU" << checkName(periodicity);
+        }
     }
 }
 
+// The plain frames as the viewer's SIMD mode picks their lane mode; with the check, both lane
+// modes, which check at different steps.
 TEST(FrameDigest, SimdGivesTheStoredImagesOnEveryTarget) {
     std::vector<float4> simd(1024 * 768);
     for (const SimdTarget& t : testedTargets()) {
         for (const DigestState& s : DIGEST_STATES) {
-            renderJuliaSIMD(t, simd.data(), {s.mx, s.my, s.precision, SCALE}, 2);
+            renderJuliaSIMD(t, simd.data(), params(s.mx, s.my, s.precision), 2);
             EXPECT_TRUE(hasDigest(simd.data(), s)) << "target " << t.name;
+            for (SimdMode mode : {SimdMode::Tiles, SimdMode::Refill}) {
+                renderJuliaSIMD(t, simd.data(), params(s.mx, s.my, s.precision, true), 2, mode);
+                EXPECT_TRUE(hasDigest(simd.data(), s))
+                    << "target " << t.name << (mode == SimdMode::Tiles ? ", tiles" : ", refill")
+                    << checkName(true);
+            }
         }
     }
 }

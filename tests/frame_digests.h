@@ -38,6 +38,17 @@ const DigestState DIGEST_STATES[] = {
     {"marker at the top-right edge", VIEW_SCALE * 511.0f, VIEW_SCALE * 383.0f, 50,
      0x4764c610762b45edull},
     {"subnormal seed", 1e-40f, -3e-39f, 20, 0xee2018bd8eebc450ull},
+    // For the periodicity check: interior orbits that end in cycles of period 1, 2, 3, 4 and 16;
+    // orbits that creep towards a fixed point without ever landing on it; and escaping orbits
+    // whose real parts, or magnitudes, repeat before they escape, which a check of those alone
+    // would end as interior points (the origin's and the period-16 state's real parts too).
+    {"period 1: interior orbits reach 0", 0.0f, 0.0f, 100, 0xd90cd0d74b720088ull},
+    {"period 2", -1.0f, 0.0f, 200, 0xe2b30dcd87783030ull},
+    {"period 3", -0.123f, 0.745f, 100, 0x6d1ab7479a107060ull},
+    {"period 4", -1.3107f, 0.0f, 100, 0x182058498026e7a0ull},
+    {"period 16", 0.3f, 0.5f, 300, 0x3df7032e041e3440ull},
+    {"parabolic: near the fixed point 1/2, never on it", 0.25f, 0.0f, 100, 0xdec810ce75641d98ull},
+    {"no cycle; real parts and magnitudes repeat", -0.3f, 0.8f, 200, 0xb08bd4be35ec4e42ull},
 };
 
 // Passes when the frame's digest is the state's stored one; else names the state and both digests.
