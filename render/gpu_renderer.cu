@@ -1,6 +1,6 @@
-// The kernel juliaColorGPU, its launch and copy, and the program's other uses of the CUDA runtime.
-// Each thread runs the very pixel rule that the CPU renderer runs, compiled from the same header
-// for the device.
+// The kernels juliaColorGPU and juliaColorGPUPeriodic, their launch and copy, and the program's
+// other uses of the CUDA runtime. Each thread runs the very pixel rule that the CPU renderer runs,
+// compiled from the same header for the device.
 #include "gpu_renderer.h"
 
 #include <chrono>
@@ -23,6 +23,19 @@ __global__ void juliaColorGPU(float4* d_pixels, float mx, float my, int precisio
     juliaPixel(d_pixels, i, j, mx, my, precision, scale);
 }
 
+// The same grid and pixels with the periodicity check. A kernel of its own rather than a flag
+// that every thread tests, so the default kernel stays the plain loop, instruction for instruction.
+__global__ void juliaColorGPUPeriodic(float4* d_pixels, float mx, float my, int precision,
+                                      float scale) {
+    const int index = blockIdx.x * blockDim.x + threadIdx.x;
+    if (index >= PIXEL_COUNT) {
+        return;
+    }
+    const int i = index / WIDTH;
+    const int j = index % WIDTH;
+    juliaPixelPeriodic(d_pixels, i, j, mx, my, precision, scale);
+}
+
 namespace {
 
 // False, with *why (if given) naming the step, for any error.
@@ -32,14 +45,19 @@ bool ok(cudaError_t err, const char* what, std::string* why) {
     return false;
 }
 
-// Launches the kernel and returns at once with the launch's own error (a refused configuration
-// or argument set-up launches nothing), not the kernel's outcome.
+// Launches the kernel that p asks for and returns at once with the launch's own error (a refused
+// configuration or argument set-up launches nothing), not the kernel's outcome.
 cudaError_t launch(float4* d_pixels, const FrameParams& p) {
     // A non-sticky error left by an earlier call (a failed cudaFree, say) is not this launch's.
     // A sticky one survives this and makes the launch fail, as it should.
     cudaGetLastError();
-    juliaColorGPU<<<NUM_BLOCKS, THREADS_PER_BLOCK, 0, 0>>>(d_pixels, p.mx, p.my, p.precision,
-                                                          p.scale);
+    if (p.periodicity) {
+        juliaColorGPUPeriodic<<<NUM_BLOCKS, THREADS_PER_BLOCK, 0, 0>>>(d_pixels, p.mx, p.my,
+                                                                      p.precision, p.scale);
+    } else {
+        juliaColorGPU<<<NUM_BLOCKS, THREADS_PER_BLOCK, 0, 0>>>(d_pixels, p.mx, p.my, p.precision,
+                                                              p.scale);
+    }
     return cudaGetLastError();
 }
 
@@ -159,13 +177,18 @@ bool gpuInfo(GpuInfo* info, std::string* why) {
         info->multiprocessors = prop.multiProcessorCount;
         info->memoryMiB = static_cast<long long>(prop.totalGlobalMem >> 20);
     }
-    cudaFuncAttributes attr{};
-    const cudaError_t err = cudaFuncGetAttributes(&attr, juliaColorGPU);
+    cudaFuncAttributes attr{}, periodic{};
+    cudaError_t err = cudaFuncGetAttributes(&attr, juliaColorGPU);
     cudaGetLastError();
     if (!ok(err, "kernel juliaColorGPU cannot run here: ", why)) return false;
+    // Its own registers, for the figures; one image holds both kernels, so it fails where that did.
+    err = cudaFuncGetAttributes(&periodic, juliaColorGPUPeriodic);
+    cudaGetLastError();
+    if (!ok(err, "kernel juliaColorGPUPeriodic cannot run here: ", why)) return false;
     info->kernel = true;
     info->binaryVersion = attr.binaryVersion;
     info->ptxVersion = attr.ptxVersion;
     info->registers = attr.numRegs;
+    info->periodicRegisters = periodic.numRegs;
     return true;
 }

@@ -1,5 +1,5 @@
 // The GPU renderer, and with it every use of the CUDA runtime in the program: whether a GPU is
-// usable, the device image, one frame (the kernel with one thread per pixel, then the whole image
+// usable, the device image, one frame (a kernel with one thread per pixel, then the whole image
 // copied back), the same frame timed on the device, and what a GPU run depends on. Plain C++
 // includes this header; gpu_renderer.cu implements it with CUDA, and a build without CUDA links
 // gpu_absent.cpp instead, whose every call fails with NO_CUDA_REASON.
@@ -39,10 +39,12 @@ HostImage allocGpuHostImage();
 // Releases it either way; a null image is accepted and does nothing.
 void freeGpuHostImage(const HostImage& image);
 
-// One frame: the launch on the default stream, then always the device-to-host copy of the whole
-// image (which waits for the kernel). False, with *why, when the launch was refused, the kernel
-// failed while running (that surfaces in the copy) or the copy failed: the host image must then
-// not be shown as this frame. An error pending from an earlier, unrelated call is not blamed.
+// One frame: the launch on the default stream (juliaColorGPU, or juliaColorGPUPeriodic on the same
+// grid where p.periodicity asks for the check: the same image, fewer steps), then always the
+// device-to-host copy of the whole image (which waits for the kernel). False, with *why, when the
+// launch was refused, the kernel failed while running (that surfaces in the copy) or the copy
+// failed: the host image must then not be shown as this frame. An error pending from an earlier,
+// unrelated call is not blamed.
 bool renderJuliaGPU(float4* h_pixels, float4* d_pixels, const FrameParams& p,
                     std::string* why = nullptr);
 
@@ -57,7 +59,8 @@ bool renderJuliaGPUTimed(float4* h_pixels, float4* d_pixels, const FrameParams& 
                          GpuFrameTimes* times, std::string* why = nullptr);
 
 // What a GPU run depends on: the CUDA versions (as 13.0 is 13000; 0 where none) and, where a
-// device is usable, the device and the kernel image the runtime picked for it.
+// device is usable, the device and the kernel image the runtime picked for it (one image holds
+// both kernels; the periodicity check needs registers of its own).
 struct GpuInfo {
     int runtimeVersion = 0;  // the runtime linked in
     int driverVersion = 0;   // what the loaded driver supports
@@ -65,8 +68,9 @@ struct GpuInfo {
     std::string name;
     int major = 0, minor = 0, multiprocessors = 0;
     long long memoryMiB = 0;
-    bool kernel = false;  // the kernel can run here; the fields below are set
+    bool kernel = false;  // the kernels can run here; the fields below are set
     int binaryVersion = 0, ptxVersion = 0, registers = 0;
+    int periodicRegisters = 0;  // juliaColorGPUPeriodic's; registers is juliaColorGPU's
 };
-// Fills what can be known; false, with *why, when no GPU is usable or the kernel cannot run on it.
+// Fills what can be known; false, with *why, when no GPU is usable or a kernel cannot run on it.
 bool gpuInfo(GpuInfo* info, std::string* why);

@@ -1,6 +1,7 @@
-// Everything that needs a GPU: the GPU renderer against the CPU renderer, bit for bit, over the
-// states where the two could drift apart, and against the stored digests; GPU mode's buffers; a
-// frame whose kernel fails. These skip, saying why, where no CUDA device is usable.
+// Everything that needs a GPU: the GPU renderer, with and without the periodicity check, against
+// the CPU renderer without it, bit for bit, over the states where the two could drift apart, and
+// against the stored digests; GPU mode's buffers; a frame whose kernel fails. These skip, saying
+// why, where no CUDA device is usable.
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,17 +30,24 @@ protected:
         std::string why;
         if (!gpuUsable(&why)) GTEST_SKIP() << "no usable GPU: " << why;
         ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&d_pixels), BUFFER_SIZE), cudaSuccess);
-        // A device image full of NaNs, so a pixel no thread writes cannot pass for a right one.
-        ASSERT_EQ(cudaMemset(d_pixels, 0xFF, BUFFER_SIZE), cudaSuccess);
-        gpu.assign(PIXEL_COUNT, float4{-1, -1, -1, -1});
+        ASSERT_NO_FATAL_FAILURE(poisonGpuImages());
         cpu.assign(PIXEL_COUNT, float4{-2, -2, -2, -2});
     }
     void TearDown() override { cudaFree(d_pixels); }
 
-    void renderBoth(float mx, float my, int precision) {
+    // A device image full of NaNs, so a pixel no thread writes cannot pass for a right one, not
+    // even one left there by the frame before.
+    void poisonGpuImages() {
+        ASSERT_EQ(cudaMemset(d_pixels, 0xFF, BUFFER_SIZE), cudaSuccess);
+        gpu.assign(PIXEL_COUNT, float4{-1, -1, -1, -1});
+    }
+    void renderGpu(const FrameParams& p) {
         std::string why;
-        ASSERT_TRUE(renderJuliaGPU(gpu.data(), d_pixels, {mx, my, precision, SCALE}, &why)) << why;
+        ASSERT_TRUE(renderJuliaGPU(gpu.data(), d_pixels, p, &why)) << why;
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+    }
+    void renderBoth(float mx, float my, int precision) {
+        ASSERT_NO_FATAL_FAILURE(renderGpu({mx, my, precision, SCALE}));
         renderJuliaCPU(cpu.data(), {mx, my, precision, SCALE});
     }
 
@@ -61,8 +69,15 @@ TEST_F(GpuRenderer, InitialStateAndTheThreadToPixelMapping) {
     }
 }
 
+// Each state on both kernels, each against the CPU loop without the check: the rule's image.
 TEST_F(GpuRenderer, EqualsCpuAcrossSeedsAndLimits) {
-    struct { const char* name; float mx, my; } seeds[] = {
+    struct State {
+        const char* name;
+        float mx, my;
+        int precision;
+    };
+    std::vector<State> states;
+    const struct { const char* name; float mx, my; } seeds[] = {
         {"origin", 0.0f, 0.0f},
         {"off the grid", -0.8f, 0.156f},
         {"off the grid, dendrite", -0.4f, 0.6f},
@@ -72,22 +87,44 @@ TEST_F(GpuRenderer, EqualsCpuAcrossSeedsAndLimits) {
         {"outside the view", 2.5f, -1.75f},
         {"far outside the view", -40.0f, 33.0f},
     };
-    for (int precision : {1, 10, 100, 1000, 0, -3}) {
-        for (auto& s : seeds) {
-            ASSERT_NO_FATAL_FAILURE(renderBoth(s.mx, s.my, precision))
-                << "seed " << s.name << ", limit " << precision;
+    for (int precision : {1, 10, 100, 1000, 0, -3})
+        for (auto& s : seeds) states.push_back({s.name, s.mx, s.my, precision});
+    // Interiors whose float orbits end in cycles the check finds, of period 2, 3 and 5 (the origin
+    // at limit 1000, above, ends in the fixed point 0).
+    states.push_back({"-1, period 2", -1.0f, 0.0f, 200});
+    states.push_back({"-0.123 + 0.745i, period 3", -0.123f, 0.745f, 2000});
+    states.push_back({"-0.5 + 0.55i, period 5", -0.5f, 0.55f, 500});
+    for (const State& s : states) {
+        SCOPED_TRACE(std::string("seed ") + s.name + ", limit " + std::to_string(s.precision));
+        renderJuliaCPU(cpu.data(), {s.mx, s.my, s.precision, SCALE});
+        for (bool periodicity : {false, true}) {
+            ASSERT_NO_FATAL_FAILURE(poisonGpuImages());
+            ASSERT_NO_FATAL_FAILURE(renderGpu({s.mx, s.my, s.precision, SCALE, periodicity}));
             EXPECT_TRUE(imagesEqual(cpu.data(), gpu.data()))
-                << "seed " << s.name << ", limit " << precision;
+                << (periodicity ? "with the check" : "without the check");
         }
     }
 }
 
+// Both kernels, the check also through the bench's timed frame (the same launch serves both).
 TEST_F(GpuRenderer, GivesTheStoredImages) {
+    const struct { const char* name; bool periodicity, timed; } ways[] = {
+        {"without the check", false, false},
+        {"with the check", true, false},
+        {"with the check, timed", true, true},
+    };
     for (const DigestState& s : DIGEST_STATES) {
-        std::string why;
-        ASSERT_TRUE(renderJuliaGPU(gpu.data(), d_pixels, {s.mx, s.my, s.precision, SCALE}, &why))
-            << why;
-        EXPECT_TRUE(hasDigest(gpu.data(), s));
+        for (const auto& way : ways) {
+            SCOPED_TRACE(way.name);
+            const FrameParams p = {s.mx, s.my, s.precision, SCALE, way.periodicity};
+            ASSERT_NO_FATAL_FAILURE(poisonGpuImages());
+            std::string why;
+            GpuFrameTimes times;
+            ASSERT_TRUE(way.timed ? renderJuliaGPUTimed(gpu.data(), d_pixels, p, &times, &why)
+                                  : renderJuliaGPU(gpu.data(), d_pixels, p, &why))
+                << why;
+            EXPECT_TRUE(hasDigest(gpu.data(), s));
+        }
     }
 }
 
