@@ -1,5 +1,5 @@
 // Start and end of the real program: window, titles, first picture with each draw, the 8-bit draw
-// refused on a 10-bit window, ESC, an unknown draw, and no display at all.
+// refused on a 10-bit window, ESC, a malformed option of ours, and no display at all.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -100,15 +100,23 @@ TEST(End, EscapeExitsAtOnceWithStatusZero) {
     expectEscapeEnds(s, 200, 600);
 }
 
-// A --draw value the viewer does not know ends it before any window, with one line on stderr.
-TEST(End, AnUnknownDrawIsRefused) {
-    for (const char* draw : {"--draw=16bit", "--draw="}) {
-        SCOPED_TRACE(draw);
+// A --draw value the viewer does not know, or a value given to the --periodicity flag, ends it
+// before any window, with one line on stderr that names the option.
+TEST(End, AMalformedOptionOfOursIsRefused) {
+    const struct {
+        const char* arg;
+        const char* option;
+    } cases[] = {{"--draw=16bit", "--draw"},
+                 {"--draw=", "--draw"},
+                 {"--periodicity=false", "--periodicity"},
+                 {"--periodicity=1", "--periodicity"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
         Capture out, err;
         Child program;
         std::string why;
-        ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH, draw}, {"DISPLAY"}, out.fd(), err.fd(), -1,
-                                  &why))
+        ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH, c.arg}, {"DISPLAY"}, out.fd(), err.fd(),
+                                  -1, &why))
             << why;
         int status = 0;
         ASSERT_TRUE(program.waitExit(Ms(20000), &status));
@@ -116,7 +124,7 @@ TEST(End, AnUnknownDrawIsRefused) {
         EXPECT_EQ(WEXITSTATUS(status), 1);
         const std::string e = err.text();
         EXPECT_EQ(e.rfind("julia-fractals: ", 0), 0u) << e;
-        EXPECT_NE(e.find("--draw"), std::string::npos) << e;
+        EXPECT_NE(e.find(c.option), std::string::npos) << e;
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_EQ(out.text(), "");
     }
