@@ -14,10 +14,11 @@ AppState state = {
     nullptr,     // h_pixels
     nullptr,     // d_pixels
     false,       // h_pinned
+    false,       // periodicity
 };
 
 SimdRun simdRun;
 
 FrameParams frameParams(const AppState& s) {
-    return FrameParams{s.mx, s.my, s.precision, s.scale};
+    return FrameParams{s.mx, s.my, s.precision, s.scale, s.periodicity};
 }

@@ -20,6 +20,7 @@ struct AppState {
     float4* h_pixels;   // host image, in both modes (null only if it could not be allocated)
     float4* d_pixels;   // device image, exactly while mode is MODE_GPU
     bool h_pinned;      // h_pixels is GPU mode's page-locked image (released by cudaFreeHost)
+    bool periodicity;   // --periodicity: every mode ends a pixel whose orbit repeats exactly
 };
 
 // Statically initialised: every field holds its initial value before main runs.
@@ -32,5 +33,5 @@ struct SimdRun {
 };
 extern SimdRun simdRun;
 
-// The seed, limit and scale of `state`, as the renderers take them.
+// The seed, limit, scale and periodicity check of `state`, as the renderers take them.
 FrameParams frameParams(const AppState& s);

@@ -13,7 +13,7 @@
 namespace {
 
 const char USAGE[] =
-    "usage: julia-fractals [--draw=float|8bit] [GLUT options]\n"
+    "usage: julia-fractals [--draw=float|8bit] [--periodicity] [GLUT options]\n"
     "       julia-fractals --help|--version\n"
     "\n"
     "Shows the Julia set of z <- z^2 + c in a 1024x768 window, computed afresh every frame.\n"
@@ -40,11 +40,15 @@ const char USAGE[] =
     "             image; 8bit draws it as bytes, rounded as this OpenGL rounds floats (checked\n"
     "             at start; where it cannot be, a line on stderr says so and floats are drawn),\n"
     "             so that the title's frame rate shows the renderer more than the draw\n"
+    "  --periodicity\n"
+    "             every renderer ends a pixel as soon as its orbit repeats a value exactly:\n"
+    "             the picture is the same bit for bit, and frames whose picture has an\n"
+    "             interior (seeds such as 0 or -1) are much faster; the title says so\n"
     "Every other argument goes to GLUT unchanged, e.g. -display DISPLAY.\n"
     "\n"
-    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help, --version or\n"
-    "--draw (such as --help=x or --draw=16bit), when GLUT cannot start (no display, a bad\n"
-    "GLUT option) or when its main loop returns.\n";
+    "Exit status: 0 after ESC, --help or --version; 1 for a malformed --help, --version,\n"
+    "--periodicity or --draw (such as --help=x or --draw=16bit), when GLUT cannot start (no\n"
+    "display, a bad GLUT option) or when its main loop returns.\n";
 
 const char NO_GPU[] =
     "This build has no GPU mode: it was made without the CUDA toolkit.\n";
@@ -70,26 +74,30 @@ std::vector<std::string> withoutGlutValues(int argc, char** argv) {
     return args;
 }
 
-// "--help" or "--version" where one is given a value, as in "--help=false"; empty where none is.
-// CLI11 would take "--help=true" as "--help", and "--help=false" as no request at all.
+// A flag of ours ("--help", "--version", "--periodicity") given a value, as in "--help=false";
+// empty where none is. CLI11 would take "--help=true" as "--help", and "--help=false" as no
+// request at all.
 std::string flagGivenAValue(const std::vector<std::string>& args) {
     for (auto a = args.rbegin(); a != args.rend() && *a != "--"; ++a) {  // in the given order
         const std::string name = a->substr(0, a->find('='));
-        if (name != *a && (name == "--help" || name == "--version")) return name;
+        if (name != *a && (name == "--help" || name == "--version" || name == "--periodicity")) {
+            return name;
+        }
     }
     return "";
 }
 
 }  // namespace
 
-int answerOwnOptions(int argc, char** argv, DrawFormat* draw) {
+int answerOwnOptions(int argc, char** argv, ViewerOptions* options) {
     CLI::App app;
     app.set_help_flag();  // ours prints USAGE
     app.allow_extras();   // GLUT's options, which glutInit reads from argv itself
-    bool help = false, version = false;
+    bool help = false, version = false, periodicity = false;
     std::string drawName = "float";
     app.add_flag("--help", help);
     app.add_flag("--version", version);
+    app.add_flag("--periodicity", periodicity);
     app.add_option("--draw", drawName)->check(CLI::IsMember({"float", "8bit"}));
     std::vector<std::string> args = withoutGlutValues(argc, argv);
     if (const std::string flag = flagGivenAValue(args); !flag.empty()) {
@@ -107,7 +115,8 @@ int answerOwnOptions(int argc, char** argv, DrawFormat* draw) {
         return status != 0 || gpuRendererBuilt() ? status : print(NO_GPU);
     }
     if (version) return print("julia-fractals " JULIA_VERSION "\n");
-    *draw = drawName == "8bit" ? DrawFormat::Bytes : DrawFormat::Float;
+    options->draw = drawName == "8bit" ? DrawFormat::Bytes : DrawFormat::Float;
+    options->periodicity = periodicity;
     return -1;
 }
 
@@ -122,7 +131,7 @@ int withoutOwnOptions(int argc, char** argv) {
             i++;  // and its value
             continue;
         }
-        if (options && a.compare(0, 7, "--draw=") == 0) continue;
+        if (options && (a.compare(0, 7, "--draw=") == 0 || a == "--periodicity")) continue;
         if (a == "--") options = false;
         argv[kept++] = argv[i];
         if ((a == "-display" || a == "-geometry") && i + 1 < argc) argv[kept++] = argv[++i];

@@ -8,7 +8,8 @@
 void computeFrame(int now, void (*setTitle)(const char* title)) {
     state.frameCount++;  // the frame being started counts toward the rate it may show
     char t[TITLE_SIZE];
-    if (titleRefresh(t, sizeof t, state.mode, state.frameCount, now, state.lastTitleTime)) {
+    if (titleRefresh(t, sizeof t, state.mode, state.periodicity, state.frameCount, now,
+                     state.lastTitleTime)) {
         setTitle(t);
         state.lastTitleTime = now;
         state.frameCount = 0;

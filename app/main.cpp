@@ -4,15 +4,17 @@
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
+#include "app_state.h"
 #include "cli.h"
 #include "modes.h"
 #include "window.h"
 
 int main(int argc, char** argv) {
-    DrawFormat draw = DrawFormat::Float;
-    if (const int status = answerOwnOptions(argc, argv, &draw); status >= 0) return status;
+    ViewerOptions options;
+    if (const int status = answerOwnOptions(argc, argv, &options); status >= 0) return status;
     argc = withoutOwnOptions(argc, argv);
-    requestDraw(draw);
+    requestDraw(options.draw);
+    state.periodicity = options.periodicity;
     initGL(argc, argv);
     initMode();
     registerCallbacks();

@@ -22,13 +22,15 @@ float frameRate(int frames, std::uint32_t elapsedMs) {
     return (float)((long long)frames * 1000) / (float)elapsedMs;
 }
 
-bool titleRefresh(char* t, std::size_t size, int mode, int frames, int now, int lastTitleTime) {
+bool titleRefresh(char* t, std::size_t size, int mode, bool periodicity, int frames, int now,
+                  int lastTitleTime) {
     // GLUT's clock wraps as an int after 24.8 days; the difference modulo 2^32 does not.
     const std::uint32_t elapsed = (std::uint32_t)now - (std::uint32_t)lastTitleTime;
     if (elapsed <= TITLE_REFRESH_MS) {
         return false;
     }
-    snprintf(t, size, "%s:  %s, %.2f FPS", WINDOW_TITLE, modeLabel(mode).c_str(),
-             (double)frameRate(frames, elapsed));
+    // The check changes the rate, not the picture: the title says which loop the rate is of.
+    snprintf(t, size, "%s:  %s%s, %.2f FPS", WINDOW_TITLE, modeLabel(mode).c_str(),
+             periodicity ? ", periodicity check" : "", (double)frameRate(frames, elapsed));
     return true;
 }

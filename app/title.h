@@ -20,5 +20,6 @@ float frameRate(int frames, std::uint32_t elapsedMs);
 
 // When a refresh is due at `now` (ms, GLUT's clock, which may have wrapped since lastTitleTime),
 // writes "Julia Fractals:  <label>, <fps> FPS" into t and returns true; otherwise leaves t alone
-// and returns false.
-bool titleRefresh(char* t, std::size_t size, int mode, int frames, int now, int lastTitleTime);
+// and returns false. With the periodicity check the label is followed by ", periodicity check".
+bool titleRefresh(char* t, std::size_t size, int mode, bool periodicity, int frames, int now,
+                  int lastTitleTime);

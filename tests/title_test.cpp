@@ -14,9 +14,10 @@
 
 namespace {
 
-std::string refresh(int mode, int frames, int now, int last, bool* due = nullptr) {
+std::string refresh(int mode, int frames, int now, int last, bool* due = nullptr,
+                    bool periodicity = false) {
     char t[TITLE_SIZE] = "untouched";
-    const bool d = titleRefresh(t, sizeof t, mode, frames, now, last);
+    const bool d = titleRefresh(t, sizeof t, mode, periodicity, frames, now, last);
     if (due) *due = d;
     return t;
 }
@@ -46,6 +47,11 @@ TEST(Title, RateExamples) {
                   std::string("Julia Fractals:  CPU mode, ") + c.shown + " FPS");
     }
     EXPECT_EQ(refresh(MODE_GPU, 600, 2000, 1000), "Julia Fractals:  GPU mode, 600.00 FPS");
+    // With --periodicity every mode's label says that its rate is of the loop with the check.
+    EXPECT_EQ(refresh(MODE_CPU, 30, 501, 0, nullptr, true),
+              "Julia Fractals:  CPU mode, periodicity check, 59.88 FPS");
+    EXPECT_EQ(refresh(MODE_GPU, 600, 2000, 1000, nullptr, true),
+              "Julia Fractals:  GPU mode, periodicity check, 600.00 FPS");
 
     // SIMD mode names what it runs on, as resolved on entering the mode.
     const SimdRun saved = simdRun;
@@ -57,6 +63,8 @@ TEST(Title, RateExamples) {
     simdRun.threads = 1;
     EXPECT_EQ(refresh(MODE_SIMD, 7, 503, 0),
               "Julia Fractals:  SIMD mode (sse4, 1 thread), 13.92 FPS");
+    EXPECT_EQ(refresh(MODE_SIMD, 7, 503, 0, nullptr, true),
+              "Julia Fractals:  SIMD mode (sse4, 1 thread), periodicity check, 13.92 FPS");
     simdRun = saved;
 }
 
@@ -68,10 +76,16 @@ TEST(Title, RateIsAFloatQuotient) {
     EXPECT_EQ(frameRate(3000000, 1000), 3000000.0f);
 }
 
+// The longest: SIMD mode with a long target name, many threads and the check, at the highest rate.
 TEST(Title, FitsItsBuffer) {
+    const SimdRun saved = simdRun;
+    simdRun.target.name = "avx3_spr";
+    simdRun.threads = 100000;
     char t[TITLE_SIZE];
-    ASSERT_TRUE(titleRefresh(t, sizeof t, MODE_CPU, INT_MAX, 501, 0));
+    ASSERT_TRUE(titleRefresh(t, sizeof t, MODE_SIMD, true, INT_MAX, 501, 0));
     EXPECT_LT(std::string(t).size(), sizeof t);
+    EXPECT_EQ(std::string(t).substr(std::string(t).size() - 4), " FPS") << t;
+    simdRun = saved;
 }
 
 // The frame step with a clock of our own and the titles it sets collected.
@@ -125,6 +139,16 @@ TEST_F(FrameStep, RefreshesCountFramesSinceTheLastOneAcrossModeSwitches) {
     }
     EXPECT_EQ(state.frameCount, 0);
     EXPECT_EQ(state.lastTitleTime, 1002);
+}
+
+// The frame step's title follows the state's periodicity check, as the renderers' parameters do.
+TEST_F(FrameStep, ThePeriodicityCheckShowsInTheTitleAndReachesTheRenderers) {
+    state.periodicity = true;
+    EXPECT_TRUE(frameParams(state).periodicity);
+    EXPECT_EQ(frameAt(501), "Julia Fractals:  CPU mode, periodicity check, 2.00 FPS");
+    state.periodicity = false;
+    EXPECT_FALSE(frameParams(state).periodicity);
+    EXPECT_EQ(frameAt(1002), "Julia Fractals:  CPU mode, 2.00 FPS");
 }
 
 TEST_F(FrameStep, EveryModeCountsItsFrames) {

@@ -20,6 +20,8 @@
 #include "cpu_renderer.h"
 #include "geometry.h"
 
+#include <GL/gl.h>  // the draw formats' names only
+
 // Last: Xlib's macros would break the headers above.
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
@@ -77,6 +79,28 @@ static std::ostream& operator<<(std::ostream& os, const Rgb& c) {
     if (differing == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << differing << " of " << expected.px.size()
                                          << " pixels differ; first:" << first.str();
+}
+
+std::string drawRuns(const std::vector<DrawCall>& calls) {
+    std::string runs;
+    for (size_t k = 0; k < calls.size(); k++) {
+        const DrawCall& c = calls[k];
+        if (k > 0 && c.width == calls[k - 1].width && c.height == calls[k - 1].height &&
+            c.format == calls[k - 1].format && c.type == calls[k - 1].type) {
+            continue;
+        }
+        std::ostringstream run;
+        if (c.format == GL_RGBA && c.type == GL_FLOAT) {
+            run << "float";
+        } else if (c.format == GL_RGBA && c.type == GL_UNSIGNED_BYTE) {
+            run << "bytes";
+        } else {
+            run << std::hex << "format 0x" << c.format << " type 0x" << c.type << std::dec;
+        }
+        run << " " << c.width << "x" << c.height;
+        runs += (runs.empty() ? "" : ", ") + run.str();
+    }
+    return runs;
 }
 
 // ---- Capture
@@ -346,7 +370,13 @@ static bool pumpRecord(Display* rec, const bool& done, Ms timeout) {
     std::string why;
     std::vector<std::string> argv{JULIA_FRACTALS_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    if (!program_.spawn(argv, {"DISPLAY=" + display_}, out_.fd(), err_.fd(), -1, &why)) {
+    std::vector<std::string> env{"DISPLAY=" + display_};
+    if (spy_) {
+        env.push_back(std::string("LD_PRELOAD=") + GL_SPY_PATH);
+        env.push_back("JULIA_GL_SPY_FD=" + std::to_string(draws_.fd()));
+        env.push_back(alterBytes_ ? "JULIA_GL_SPY_ALTER_BYTES=1" : "JULIA_GL_SPY_ALTER_BYTES");
+    }
+    if (!program_.spawn(argv, env, out_.fd(), err_.fd(), spy_ ? draws_.fd() : -1, &why)) {
         return ::testing::AssertionFailure() << why;
     }
     const auto deadline = Clock::now() + Ms(20000);
@@ -378,6 +408,19 @@ static bool pumpRecord(Display* rec, const bool& done, Ms timeout) {
         poll(&p, 1, 20);
     }
     return ::testing::AssertionFailure() << "no window was mapped within 20 s";
+}
+
+std::vector<DrawCall> Session::draws() const {
+    std::istringstream lines(draws_.text());
+    std::vector<DrawCall> calls;
+    for (std::string line; std::getline(lines, line);) {
+        if (lines.eof()) break;  // a line still being written
+        std::istringstream words(line);
+        DrawCall c;
+        words >> c.width >> c.height >> std::hex >> c.format >> c.type;
+        if (words) calls.push_back(c);
+    }
+    return calls;
 }
 
 std::string Session::title() {

@@ -59,6 +59,16 @@ Picture expectedPicture(const View& v);
 ::testing::AssertionResult samePicture(const Picture& expected, const Picture& got);
 
 
+// One glDrawPixels call of the program, as the preloaded spy (gl_spy.cpp) saw it.
+struct DrawCall {
+    int width = 0, height = 0;
+    unsigned format = 0, type = 0;
+};
+
+// The calls in order, runs of equal ones written once: "float 1024x768" for the float draw of RGBA
+// frames, "bytes 1024x3" for an 8-bit draw of 3 rows, other formats in hex.
+std::string drawRuns(const std::vector<DrawCall>& calls);
+
 // A file that a child writes its stdout or stderr into; removed on destruction.
 class Capture {
 public:
@@ -115,9 +125,14 @@ public:
 
     // A screen of `depth` bits per pixel: 24 gives 8 bits per colour, 30 gives 10.
     ::testing::AssertionResult startServer(int depth = 24);
+    // Before startProgram: the program runs with the GL spy preloaded, which records its draws
+    // and, with alterBytes, changes one byte of each 8-bit draw.
+    void spyOnDraws(bool alterBytes = false) { spy_ = true, alterBytes_ = alterBytes; }
     // Starts the program with `args` and waits until its window is mapped and its first title is
     // known.
     ::testing::AssertionResult startProgram(const std::vector<std::string>& args = {});
+    // The program's glDrawPixels calls so far (none without spyOnDraws).
+    std::vector<DrawCall> draws() const;
 
     _XDisplay* dpy() const { return dpy_; }
     XWindow window() const { return win_; }
@@ -179,6 +194,8 @@ private:
     Child program_;
     Capture out_;
     Capture err_;
+    Capture draws_;
+    bool spy_ = false, alterBytes_ = false;
     bool settleUp_ = true;
     int width_ = 1024, height_ = 768;  // the window's size
 };

@@ -33,18 +33,23 @@ std::string simdLabel() {
 }
 
 // Each mode key at a state with detail, the exact picture after each, with the float draw and with
-// the 8-bit one. Without a GPU the GPU keys cannot start it: one error line each, naming the
-// renderer that stays (the loop or SIMD).
-void modeKeysSwitch(Session& session, View& view) {
-    session.clickAt(kLeft, 245, 332);  // seed -0.801 + 0.156i
-    view.seedFrom(245, 332);
+// the 8-bit one, and with the periodicity check at a state whose orbits cycle (the picture is
+// still the plain rule's; the title says which loop runs). Without a GPU the GPU keys cannot start
+// it: one error line each, naming the renderer that stays (the loop or SIMD).
+void modeKeysSwitch(Session& session, View& view, bool periodicity = false) {
+    // Seed -0.801 + 0.156i, a dust without interior; with the check -0.123 + 0.744i, whose
+    // interior orbits end on a cycle of period 3.
+    const int x = periodicity ? 471 : 245, y = periodicity ? 136 : 332;
+    session.clickAt(kLeft, x, y);
+    view.seedFrom(x, y);
     session.wheel(20);
     view.precision += 40;
     ASSERT_TRUE(session.waitForPicture(view));
 
     const bool gpu = gpuUsable();
     enum { CPU, GPU, SIMD };
-    const std::string labels[] = {"CPU mode", "GPU mode", simdLabel()};
+    const std::string check = periodicity ? ", periodicity check" : "";
+    const std::string labels[] = {"CPU mode" + check, "GPU mode" + check, simdLabel() + check};
     const struct {
         unsigned long sym;
         int mode;
@@ -80,16 +85,18 @@ void modeKeysSwitch(Session& session, View& view) {
     EXPECT_EQ(session.programStderr(), "") << "the draw asked for is the draw in use";
 }
 
-// The fixture's viewer draws floats, as it does without the option; then one with the 8-bit draw.
+// The fixture's viewer draws floats, as it does without the options; then one viewer per option.
 TEST_F(Keys, ModeKeysSwitchAndThePictureStays) {
     modeKeysSwitch(session, view);
-    SCOPED_TRACE("--draw=8bit");
-    Session bytes;
-    View bytesView;
-    ASSERT_TRUE(bytes.startServer());
-    ASSERT_TRUE(bytes.startProgram({"--draw=8bit"}));
-    ASSERT_TRUE(bytes.waitForPicture(bytesView));
-    modeKeysSwitch(bytes, bytesView);
+    for (const char* option : {"--draw=8bit", "--periodicity"}) {
+        SCOPED_TRACE(option);
+        Session other;
+        View otherView;
+        ASSERT_TRUE(other.startServer());
+        ASSERT_TRUE(other.startProgram({option}));
+        ASSERT_TRUE(other.waitForPicture(otherView));
+        modeKeysSwitch(other, otherView, std::string(option) == "--periodicity");
+    }
 }
 
 TEST_F(Keys, OtherKeysAndButtonsChangeNothing) {

@@ -1,5 +1,6 @@
-// Start and end of the real program: window, titles, first picture with each draw, the 8-bit draw
-// refused on a 10-bit window, ESC, an unknown draw, and no display at all.
+// Start and end of the real program: window, titles, first picture with each draw and the GL calls
+// that drew it, the 8-bit draw refused on a 10-bit window or where GL changes its bytes, ESC, a
+// malformed option of ours, and no display at all.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_image.h"
+#include "geometry.h"
 #include "harness.h"
 
 #include <X11/Xlib.h>
@@ -21,16 +24,42 @@ namespace {
 
 const std::regex kRefreshedTitle("Julia Fractals:  CPU mode, [0-9]+\\.[0-9]{2} FPS");
 
+// The draws the program made: the calibration's, then the frames' (gl_spy.cpp).
+const std::string kCalibrationRows =
+    std::to_string(calibrationImage(WIDTH).size() / WIDTH);
+const std::string kFloatFrames = "float 1024x768";
+const std::string kByteFrames = "float 1024x" + kCalibrationRows + ", bytes 1024x" +
+                                kCalibrationRows + ", bytes 1024x768";
+
 // With either draw: the initial state's picture holds exact ties (c = 0.9f, 229.5 in float), so
-// an 8-bit draw by any other rounding than the window's own shows in the comparison.
+// an 8-bit draw by any other rounding than the window's own shows in the comparison. The pictures
+// are the same whichever draw runs, so the GL calls say which did: the 8-bit draw's two checks
+// (floats read back, then our own bytes) and then bytes for every frame. A GL that changes our
+// bytes fails the second check: it is said once, and floats are drawn.
 TEST(StartUp, WindowTitleAndFirstPicture) {
-    for (const char* draw : {"", "--draw=float", "--draw=8bit", "--draw 8bit"}) {
-        SCOPED_TRACE(draw);
+    const struct {
+        const char* args;
+        bool alterBytes;  // the spy changes a byte of every 8-bit draw
+        std::string draws, err;
+    } runs[] = {
+        {"", false, kFloatFrames, ""},
+        {"--draw=float", false, kFloatFrames, ""},
+        {"--draw=8bit", false, kByteFrames, ""},
+        {"--draw 8bit", false, kByteFrames, ""},
+        {"--draw=8bit", true,
+         "float 1024x" + kCalibrationRows + ", bytes 1024x" + kCalibrationRows + ", " +
+             kFloatFrames,
+         "julia-fractals: --draw=8bit: this OpenGL does not show 8-bit pixels unchanged; drawing "
+         "floats\n"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.args) + (run.alterBytes ? ", our bytes changed" : ""));
         Session s;
         ASSERT_TRUE(s.startServer());
         std::vector<std::string> args;
-        std::istringstream words(draw);
+        std::istringstream words(run.args);
         for (std::string w; words >> w;) args.push_back(w);
+        s.spyOnDraws(run.alterBytes);
         ASSERT_TRUE(s.startProgram(args));
         EXPECT_EQ(s.firstTitle(), "Julia Fractals") << "title before the first refresh";
 
@@ -54,8 +83,10 @@ TEST(StartUp, WindowTitleAndFirstPicture) {
             EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
         }
         EXPECT_TRUE(s.program().running());
-        // Silent: a window of 8 bits per colour takes the 8-bit draw where it was asked for.
-        EXPECT_EQ(s.programStderr(), "");
+        EXPECT_EQ(drawRuns(s.draws()), run.draws);
+        // Silent unless the check failed: a window of 8 bits per colour takes the 8-bit draw where
+        // it was asked for.
+        EXPECT_EQ(s.programStderr(), run.err);
         EXPECT_EQ(s.programStdout(), "");
 
         // The viewer runs as started: no second start with a variable of its own, which whatever
@@ -79,6 +110,7 @@ TEST(StartUp, EightBitDrawOnATenBitWindowDrawsFloats) {
         SCOPED_TRACE(asked ? "--draw=8bit" : "no option");
         Session s;
         ASSERT_TRUE(s.startServer(30));
+        s.spyOnDraws();
         ASSERT_TRUE(s.startProgram(asked ? std::vector<std::string>{"--draw=8bit"}
                                          : std::vector<std::string>{}));
         std::string t;
@@ -86,6 +118,7 @@ TEST(StartUp, EightBitDrawOnATenBitWindowDrawsFloats) {
             ASSERT_TRUE(s.waitTitleRefresh(&t)) << "no title refresh";
             EXPECT_TRUE(std::regex_match(t, kRefreshedTitle)) << t;
         }
+        EXPECT_EQ(drawRuns(s.draws()), kFloatFrames) << "no calibration, only floats";
         EXPECT_EQ(s.programStderr(), asked ? notice : "");
         EXPECT_EQ(s.programStdout(), "");
         expectEscapeEnds(s);
@@ -100,15 +133,23 @@ TEST(End, EscapeExitsAtOnceWithStatusZero) {
     expectEscapeEnds(s, 200, 600);
 }
 
-// A --draw value the viewer does not know ends it before any window, with one line on stderr.
-TEST(End, AnUnknownDrawIsRefused) {
-    for (const char* draw : {"--draw=16bit", "--draw="}) {
-        SCOPED_TRACE(draw);
+// A --draw value the viewer does not know, or a value given to the --periodicity flag, ends it
+// before any window, with one line on stderr that names the option.
+TEST(End, AMalformedOptionOfOursIsRefused) {
+    const struct {
+        const char* arg;
+        const char* option;
+    } cases[] = {{"--draw=16bit", "--draw"},
+                 {"--draw=", "--draw"},
+                 {"--periodicity=false", "--periodicity"},
+                 {"--periodicity=1", "--periodicity"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
         Capture out, err;
         Child program;
         std::string why;
-        ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH, draw}, {"DISPLAY"}, out.fd(), err.fd(), -1,
-                                  &why))
+        ASSERT_TRUE(program.spawn({JULIA_FRACTALS_PATH, c.arg}, {"DISPLAY"}, out.fd(), err.fd(),
+                                  -1, &why))
             << why;
         int status = 0;
         ASSERT_TRUE(program.waitExit(Ms(20000), &status));
@@ -116,7 +157,7 @@ TEST(End, AnUnknownDrawIsRefused) {
         EXPECT_EQ(WEXITSTATUS(status), 1);
         const std::string e = err.text();
         EXPECT_EQ(e.rfind("julia-fractals: ", 0), 0u) << e;
-        EXPECT_NE(e.find("--draw"), std::string::npos) << e;
+        EXPECT_NE(e.find(c.option), std::string::npos) << e;
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_EQ(out.text(), "");
     }
