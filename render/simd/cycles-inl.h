@@ -1,9 +1,9 @@
 // The SIMD renderer's periodicity check, per target: each vector's lanes compare their iterates,
 // bit for bit, with ones saved earlier from their own orbits, and a lane that matches stops with
 // the count of a point that never escapes (core/julia.h says why that is exact). Both
-// work-sharing modes call it between their steps, every CHECK_STEPS steps or so, rather than at
-// every step as the scalar loop does: a compare costs as much as a fifth of a step, and an orbit
-// that cycles goes on cycling, so a later compare still finds it.
+// work-sharing modes call it between their steps, every 8 to 64 steps, rather than at every step
+// as the scalar loop does: a check of four vectors costs about as much as a step of them, and an
+// orbit that cycles goes on cycling, so a later check still finds it.
 //
 // The saved iterates live in memory, not in registers: the steps between checks keep every
 // register they had without the check.
@@ -26,56 +26,99 @@ HWY_BEFORE_NAMESPACE();
 namespace julia_simd {
 namespace HWY_NAMESPACE {
 
-// Steps between two checks, at least: few enough that a cycle is seen soon after it starts, many
-// enough that the checks cost the cycle-free frames little (docs/performance.md).
-constexpr int CHECK_STEPS = 16;
+// Checks come every CHECK_STEPS_YOUNG steps while some vector took new pixels in the last
+// YOUNG_STEPS steps, where most cycles are found, and every CHECK_STEPS_OLD steps after that, where
+// the lanes are mostly long escapes that never cycle; the refill mode's fast blocks take at most
+// CHECK_FAST_BLOCK steps, so that they do not stretch the time between checks. Each was chosen by
+// measurement at frames with cycles and at frames without (docs/performance.md).
+constexpr int CHECK_STEPS_YOUNG = 8;
+constexpr int CHECK_STEPS_OLD = 64;
+constexpr int YOUNG_STEPS = 64;
+constexpr int CHECK_FAST_BLOCK = 16;
 
 constexpr size_t kCycleLanes = hn::MaxLanes(DF());
 
 // Four vectors' saved iterates, as bits, and each vector's checks since its lanes were last given
-// a fresh save. The saves follow Brent's schedule in checks: at the 1st, 2nd, 4th, 8th, ... check.
+// a fresh save. The saves follow Brent's schedule in checks: at the 1st, 2nd, 4th, 8th, ... check,
+// so that the distance between a save and the checks after it grows and takes in any period.
 struct Saved {
     HWY_ALIGN int32_t ar[4][kCycleLanes];
     HWY_ALIGN int32_t ai[4][kCycleLanes];
     int checks[4];
 };
 
+// When the next check is due: every CHECK_STEPS_YOUNG steps while some vector took new pixels in
+// the last YOUNG_STEPS steps, every CHECK_STEPS_OLD steps after that.
+struct CheckClock {
+    int sinceCheck = 0;
+    int sinceFresh = 0;  // stops counting at YOUNG_STEPS
+};
+
+// Counts `steps` more; true when a check is due, which it then counts as done.
+HWY_INLINE bool CheckDue(CheckClock& clock, int steps) {
+    clock.sinceCheck += steps;
+    if (clock.sinceFresh < YOUNG_STEPS) clock.sinceFresh += steps;
+    const int every = clock.sinceFresh < YOUNG_STEPS ? CHECK_STEPS_YOUNG : CHECK_STEPS_OLD;
+    if (clock.sinceCheck < every) return false;
+    clock.sinceCheck = 0;
+    return true;
+}
+
 // Saves every lane's iterate as vector v's and restarts its schedule. Called whenever a lane of v
-// takes a new pixel: a saved iterate of another pixel's orbit must never be compared, since that
-// orbit may have escaped after the save.
-HWY_INLINE void SaveFresh(const Orbit& o, Saved& saved, int v) {
+// takes a new pixel or moves: a saved iterate of another pixel's orbit must never be compared,
+// since that orbit may have escaped after the save.
+HWY_INLINE void SaveFresh(const Orbit& o, Saved& saved, int v, CheckClock& clock) {
     const DI di;
+    clock.sinceFresh = 0;
     hn::Store(hn::BitCast(di, o.ar), di, saved.ar[v]);
     hn::Store(hn::BitCast(di, o.ai), di, saved.ai[v]);
     saved.checks[v] = 0;
 }
 
-// One check of vector v. A running lane has passed the escape test of every iterate up to the one
-// it holds, and it held the saved one at least one step ago, so an equal iterate closes a cycle of
-// tested values: the lane stops as if it had reached the limit. Then the save, at powers of two.
-HWY_INLINE void CheckCycle(const Frame& frame, Orbit& o, Saved& saved, int v) {
-    const DF df;
+// The running lanes of o whose real part has the bits of the one saved for vector v: the first
+// half of the comparison, and the only one a frame without cycles needs, as real parts rarely
+// repeat alone.
+HWY_INLINE MF SameReal(const Orbit& o, const Saved& saved, int v) {
     const DI di;
-    const VI ar = hn::BitCast(di, o.ar), ai = hn::BitCast(di, o.ai);
-    const MI same = hn::And(hn::Eq(ar, hn::Load(di, saved.ar[v])),
-                            hn::Eq(ai, hn::Load(di, saved.ai[v])));
-    const MF cycled = hn::And(hn::RebindMask(df, same), o.run);
-    if (HWY_UNLIKELY(!hn::AllFalse(df, cycled))) {
-        o.count = hn::IfThenElse(hn::RebindMask(di, cycled), frame.precision, o.count);
-        o.run = hn::AndNot(cycled, o.run);
-    }
-    const int n = ++saved.checks[v];
-    if ((n & (n - 1)) == 0) {
-        hn::Store(ar, di, saved.ar[v]);
-        hn::Store(ai, di, saved.ai[v]);
-    }
+    const MI same = hn::Eq(hn::BitCast(di, o.ar), hn::Load(di, saved.ar[v]));
+    return hn::And(hn::RebindMask(DF(), same), o.run);
 }
 
+// Of those, the lanes whose whole iterate is the saved one stop as if they had reached the limit.
+// A running lane has passed the escape test of every iterate up to the one it holds, and it held
+// the saved one at least one step ago, so an equal iterate closes a cycle of tested values.
+HWY_INLINE void StopCycled(const Frame& frame, Orbit& o, const Saved& saved, int v, MF sameReal) {
+    const DI di;
+    const MI sameImag = hn::Eq(hn::BitCast(di, o.ai), hn::Load(di, saved.ai[v]));
+    const MF cycled = hn::And(sameReal, hn::RebindMask(DF(), sameImag));
+    o.count = hn::IfThenElse(hn::RebindMask(di, cycled), frame.precision, o.count);
+    o.run = hn::AndNot(cycled, o.run);
+}
+
+// The saves due at vector v's check.
+HWY_INLINE void SaveDue(const Orbit& o, Saved& saved, int v) {
+    const int n = ++saved.checks[v];
+    if ((n & (n - 1)) != 0) return;
+    const DI di;
+    hn::Store(hn::BitCast(di, o.ar), di, saved.ar[v]);
+    hn::Store(hn::BitCast(di, o.ai), di, saved.ai[v]);
+}
+
+// One check of the four vectors: one branch for all four, since a match is rare where the check's
+// cost matters most, in frames without cycles.
 HWY_INLINE void CheckCycles(const Frame& frame, Four<Orbit>& orbits, Saved& saved) {
-    CheckCycle(frame, orbits.v0, saved, 0);
-    CheckCycle(frame, orbits.v1, saved, 1);
-    CheckCycle(frame, orbits.v2, saved, 2);
-    CheckCycle(frame, orbits.v3, saved, 3);
+    const MF r0 = SameReal(orbits.v0, saved, 0), r1 = SameReal(orbits.v1, saved, 1),
+             r2 = SameReal(orbits.v2, saved, 2), r3 = SameReal(orbits.v3, saved, 3);
+    if (HWY_UNLIKELY(!hn::AllFalse(DF(), hn::Or(hn::Or(r0, r1), hn::Or(r2, r3))))) {
+        StopCycled(frame, orbits.v0, saved, 0, r0);
+        StopCycled(frame, orbits.v1, saved, 1, r1);
+        StopCycled(frame, orbits.v2, saved, 2, r2);
+        StopCycled(frame, orbits.v3, saved, 3, r3);
+    }
+    SaveDue(orbits.v0, saved, 0);
+    SaveDue(orbits.v1, saved, 1);
+    SaveDue(orbits.v2, saved, 2);
+    SaveDue(orbits.v3, saved, 3);
 }
 
 }  // namespace HWY_NAMESPACE

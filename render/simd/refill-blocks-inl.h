@@ -202,13 +202,14 @@ struct FastBlockBackoff {
 
 // A block of steps with the limit tested once, after them: no more steps than every running lane
 // has room for, so that the counts are the same as testing it at every step; one step where a lane
-// is within EXACT_BLOCK steps of its limit. Returns the steps taken.
+// is within EXACT_BLOCK steps of its limit. A fast block takes at most fastMost steps. Returns the
+// steps taken.
 HWY_INLINE int StepBlock(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
-                         Parked& parked) {
+                         Parked& parked, int fastMost) {
     const int room = backoff.blocksSinceRefill >= backoff.wait ? Room(frame, orbits) : 0;
     int steps = EXACT_BLOCK;
     if (room >= EXACT_BLOCK) {
-        steps = std::min(FAST_BLOCK, room);
+        steps = std::min(fastMost, room);
         const bool quiet = FastBlockOutOfLine(frame, orbits, parked, steps);
         // Backs off: half the wait after a block without suspects, twice after one with.
         backoff.wait = quiet ? std::max(BACKOFF_MIN_BLOCKS, backoff.wait / 2)

@@ -120,16 +120,13 @@ HWY_INLINE void RefillLanes(const Frame& frame, Refill& refill, Orbit& o, VI& id
     o.run = hn::Or(hn::RebindMask(df, kept), hn::And(freshF, frame.start));
 }
 
-// Steps a block and, with the periodicity check (kCheck), checks the orbits once CHECK_STEPS or
-// more steps have passed since the last check.
+// Steps a block and, with the periodicity check (kCheck), checks the orbits when a check is due.
 template <bool kCheck>
 HWY_INLINE void StepAndCheck(const Frame& frame, Four<Orbit>& orbits, FastBlockBackoff& backoff,
-                             Parked& parked, Saved& saved, int& sinceCheck) {
-    const int steps = StepBlock(frame, orbits, backoff, parked);
-    if (kCheck && (sinceCheck += steps) >= CHECK_STEPS) {
-        sinceCheck = 0;
-        CheckCycles(frame, orbits, saved);
-    }
+                             Parked& parked, Saved& saved, CheckClock& clock) {
+    const int steps =
+        StepBlock(frame, orbits, backoff, parked, kCheck ? CHECK_FAST_BLOCK : FAST_BLOCK);
+    if (kCheck && CheckDue(clock, steps)) CheckCycles(frame, orbits, saved);
 }
 
 template <bool kCheck>
@@ -149,7 +146,7 @@ HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pi
     FastBlockBackoff backoff;
     Parked parked;
     Saved saved = {};  // unused without the check
-    int sinceCheck = 0;
+    CheckClock clock;
     while (refill.cursor < refill.end) {
         int v = 0;
         ForEach(orbits, indices, [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE {
@@ -157,14 +154,14 @@ HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pi
             if (static_cast<int>(hn::CountTrue(df, o.run)) > refill.refillAt) return;
             RefillLanes(frame, refill, o, idx);
             // The lanes moved and some took new pixels: every saved iterate is stale.
-            if (kCheck) SaveFresh(o, saved, vector);
+            if (kCheck) SaveFresh(o, saved, vector, clock);
             backoff.blocksSinceRefill = 0;
         });
-        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, sinceCheck);
+        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, clock);
     }
     // No pixels left to hand out: run the lanes dry, then write what they hold.
     while (!AllStopped(orbits)) {
-        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, sinceCheck);
+        StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, clock);
     }
     ForEach(orbits, indices,
             [&](Orbit& o, VI& idx) JULIA_LAMBDA_INLINE { Flush(frame, refill, o, idx); });
