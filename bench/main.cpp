@@ -101,7 +101,7 @@ int verify(Run& run) {
     if (const int status = run.writeImage(cpu.data())) return status;
 
     // `other` against the cpu frame, reported; true when they are equal.
-    auto check = [&](const char* renderer, const std::string& target, int threads) {
+    auto check = [&](Renderer renderer, const std::string& target, int threads) {
         run.progress.clear();
         const FrameComparison cmp = compareFrames(cpu.data(), other.data());
         say(verifyReport(p, renderer, target, threads, cmp, run.o.json));
@@ -109,16 +109,16 @@ int verify(Run& run) {
     };
     run.progress.phase("simd: the frame to compare", &run.rows);
     renderJuliaSIMD(run.simd, other.data(), p, run.threads, SimdMode::Auto, &run.rows);
-    bool equal = check("simd", run.simd.name, run.threads);
+    bool equal = check(Renderer::Simd, run.simd.name, run.threads);
     if (!run.device) {
-        say(skippedLine("gpu", run.gpuSkipped, run.o.json));
+        say(skippedLine(Renderer::Gpu, run.gpuSkipped, run.o.json));
     } else {
         run.progress.phase("gpu: the frame to compare");
         std::string error;
         if (!renderJuliaGPU(other.data(), run.device.get(), p, &error)) {
             return run.refuse("GPU frame failed: " + error);
         }
-        equal = check("gpu", "", 0) && equal;
+        equal = check(Renderer::Gpu, "", 0) && equal;
     }
     return equal ? 0 : EXIT_DIFFERENT;
 }
@@ -148,9 +148,9 @@ std::unique_ptr<float4[]> image() { return std::unique_ptr<float4[]>(new float4[
 
 // The frames of a CPU renderer on `threads` threads, then its row. The progress line's phase
 // comes before each frame: "simd on 2 threads: timed frame 3 of 50".
-void timeSeries(Run& run, const char* renderer, int threads, const std::function<void()>& render) {
-    const bool simd = std::string(renderer) == "simd";
-    const std::string who = simd ? "simd on " + threadCount(threads) : renderer;
+void timeSeries(Run& run, Renderer renderer, int threads, const std::function<void()>& render) {
+    const bool simd = renderer == Renderer::Simd;
+    const std::string who = simd ? "simd on " + threadCount(threads) : rendererName(renderer);
     auto phase = [&](bool timed, int k, int count) {
         run.progress.phase(
             fmt::format("{}: {} frame {} of {}", who, timed ? "timed" : "warm-up", k, count),
@@ -169,7 +169,7 @@ void timeSimd(Run& run, float4* frame) {
     std::vector<int> counts{run.threads};
     if (run.o.renderer == Renderer::All && run.threads > 1) counts.insert(counts.begin(), 1);
     for (int threads : counts) {
-        timeSeries(run, "simd", threads, [&] {
+        timeSeries(run, Renderer::Simd, threads, [&] {
             renderJuliaSIMD(run.simd, frame, run.info.frame, threads, SimdMode::Auto, &run.rows);
         });
     }
@@ -187,7 +187,7 @@ int timeGpu(Run& run, HostImage& gpuFrame) {
     run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
     if (gpuFrame.pixels != nullptr &&
         timeGpuFrames(gpuFrame.pixels, run.device.get(), p, o.warmup, o.frames, &s, &error)) {
-        RendererReport r{"gpu", o.frames, summarize(s.frameMs), run.iterations, true};
+        RendererReport r{Renderer::Gpu, o.frames, summarize(s.frameMs), run.iterations};
         r.kernelMs = summarize(s.kernelMs).median;
         r.copyMs = summarize(s.copyMs).median;
         r.threads = 0;
@@ -217,7 +217,7 @@ int timeRenderers(Run& run) {
         &gpuFrame, [](HostImage* h) { freeGpuHostImage(*h); }};
     if (all || o.renderer == Renderer::Cpu) {
         cpuFrame = image();
-        timeSeries(run, "cpu", 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
+        timeSeries(run, Renderer::Cpu, 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
     }
     if (all || o.renderer == Renderer::Simd) timeSimd(run, (simdFrame = image()).get());
     if (const int status = run.device ? timeGpu(run, gpuFrame) : 0) return status;
@@ -225,7 +225,7 @@ int timeRenderers(Run& run) {
     if (!o.json) {
         for (const std::string& line : speedupLines(run.reports)) say(line);
     }
-    if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
+    if (!run.device && !run.gpuSkipped.empty()) say(skippedLine(Renderer::Gpu, run.gpuSkipped, o.json));
     return run.writeImage(cpuFrame    ? cpuFrame.get()
                           : simdFrame ? simdFrame.get()
                                       : gpuFrame.pixels);

@@ -76,10 +76,9 @@ Setter name(const char* what, std::string* out) {
 
 Setter renderer(Renderer* out) {
     return [out](const std::string& opt, const std::string& v) -> std::string {
-        const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
-        for (int k = 0; k < 4; k++) {
-            if (v == names[k]) {
-                *out = static_cast<Renderer>(k);
+        for (const Renderer r : RENDERER_CHOICES) {
+            if (v == rendererName(r)) {
+                *out = r;
                 return "";
             }
         }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class Renderer { Cpu, Simd, Gpu, All };
+#include "renderer_id.h"
 
 // The timed run (and --verify), or one of the subcommands.
 enum class Command { Run, Floors, Refill, GpuInfo };

@@ -44,8 +44,8 @@ std::string frameJson(const FrameParams& f) {
 }
 
 std::string label(const RendererReport& r) {
-    if (r.gpu || r.renderer == "cpu") return r.renderer;
-    return r.renderer + " " + threadCount(r.threads);
+    if (r.renderer != Renderer::Simd) return rendererName(r.renderer);
+    return std::string(rendererName(r.renderer)) + " " + threadCount(r.threads);
 }
 
 double ratio(const RendererReport& slow, const RendererReport& fast) {
@@ -82,24 +82,25 @@ std::string tableHeader() {
 
 std::string tableRow(const RendererReport& r) {
     const bool timed = r.frameMs.median > 0;
+    const bool gpu = r.renderer == Renderer::Gpu;
     return fmt::format(
         "{:<8} {:>7} {:>6} {:>9.3f} {:>9.3f} {:>9.3f} {:>9} {:>13} {:>8} {:>9} {:>9} {:>9}",
-        r.renderer, cell(r.threads > 0, r.threads, 0), r.frames, r.frameMs.min, r.frameMs.median,
+        rendererName(r.renderer), cell(r.threads > 0, r.threads, 0), r.frames, r.frameMs.min, r.frameMs.median,
         r.frameMs.max, cell(timed, mpixelPerS(r), 1), r.iterations,
-        cell(timed && r.iterations > 0, nsPerIteration(r), 3), cell(r.gpu, r.kernelMs, 3),
-        cell(r.gpu, r.copyMs, 3), cell(r.gpu && r.copyMs > 0, copyGBs(r), 2));
+        cell(timed && r.iterations > 0, nsPerIteration(r), 3), cell(gpu, r.kernelMs, 3),
+        cell(gpu, r.copyMs, 3), cell(gpu && r.copyMs > 0, copyGBs(r), 2));
 }
 
 void setSpeedups(std::vector<RendererReport>& rows) {
     const RendererReport* cpu = nullptr;
     const RendererReport* simd = nullptr;  // the one with the most threads
     for (const RendererReport& r : rows) {
-        if (r.renderer == "cpu") cpu = &r;
-        if (r.renderer == "simd" && (!simd || r.threads > simd->threads)) simd = &r;
+        if (r.renderer == Renderer::Cpu) cpu = &r;
+        if (r.renderer == Renderer::Simd && (!simd || r.threads > simd->threads)) simd = &r;
     }
     for (RendererReport& r : rows) {
         if (cpu && &r != cpu) r.vsCpu = ratio(*cpu, r);
-        if (simd && r.gpu) r.vsSimd = ratio(*simd, r);
+        if (simd && r.renderer == Renderer::Gpu) r.vsSimd = ratio(*simd, r);
     }
 }
 
@@ -108,7 +109,7 @@ std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows) {
     int simdThreads = 0;
     for (const RendererReport& r : rows) {
         if (r.vsCpu > 0) vsCpu.push_back(fmt::format("{} {:.1f}x", label(r), r.vsCpu));
-        if (r.renderer == "simd") simdThreads = std::max(simdThreads, r.threads);
+        if (r.renderer == Renderer::Simd) simdThreads = std::max(simdThreads, r.threads);
     }
     if (!vsCpu.empty()) {
         lines.push_back(fmt::format("speedup over cpu of the median frame: {}",
@@ -125,7 +126,8 @@ std::vector<std::string> speedupLines(const std::vector<RendererReport>& rows) {
 
 std::string jsonLine(const RendererReport& r, const RunInfo& run) {
     const bool timed = r.frameMs.median > 0;
-    std::string s = fmt::format("{{\"renderer\":\"{}\",{}", r.renderer, frameJson(run.frame));
+    std::string s =
+        fmt::format("{{\"renderer\":\"{}\",{}", rendererName(r.renderer), frameJson(run.frame));
     if (r.threads > 0) s += fmt::format(",\"threads\":{}", r.threads);
     if (!r.target.empty()) s += fmt::format(",\"target\":\"{}\"", r.target);
     s += fmt::format(",\"frames\":{},\"warmup\":{},\"min_ms\":{},\"median_ms\":{},\"max_ms\":{}",
@@ -134,7 +136,7 @@ std::string jsonLine(const RendererReport& r, const RunInfo& run) {
     s += fmt::format(",\"mpixel_per_s\":{},\"iterations\":{},\"ns_per_iteration\":{}",
                      json(timed, mpixelPerS(r)), r.iterations,
                      json(timed && r.iterations > 0, nsPerIteration(r)));
-    if (r.gpu) {
+    if (r.renderer == Renderer::Gpu) {
         s += fmt::format(",\"kernel_ms\":{},\"copy_ms\":{},\"copy_gb_per_s\":{}", json(r.kernelMs),
                          json(r.copyMs), json(r.copyMs > 0, copyGBs(r)));
     }
@@ -143,31 +145,33 @@ std::string jsonLine(const RendererReport& r, const RunInfo& run) {
     return s + "}";
 }
 
-std::string skippedLine(const char* renderer, const std::string& reason, bool json) {
-    if (!json) return fmt::format("{}: skipped: {}", renderer, reason);
-    return fmt::format("{{\"renderer\":\"{}\",\"skipped\":true,\"reason\":{}}}", renderer,
+std::string skippedLine(Renderer renderer, const std::string& reason, bool json) {
+    const char* name = rendererName(renderer);
+    if (!json) return fmt::format("{}: skipped: {}", name, reason);
+    return fmt::format("{{\"renderer\":\"{}\",\"skipped\":true,\"reason\":{}}}", name,
                        jsonString(reason));
 }
 
-std::string verifyReport(const FrameParams& frame, const char* renderer, const std::string& target,
+std::string verifyReport(const FrameParams& frame, Renderer renderer, const std::string& target,
                          int threads, const FrameComparison& cmp, bool json) {
+    const char* name = rendererName(renderer);
     const char* pixel = json ? "{{\"row\":{},\"column\":{},\"cpu\":\"{}\",\"{}\":\"{}\"}}"
                              : "\n  row {}, column {}: cpu {}, {} {}";
     std::vector<std::string> first;
     for (const PixelDifference& d : cmp.listed) {
         first.push_back(fmt::format(fmt::runtime(pixel), d.row, d.column, pixelHex(d.first),
-                                    renderer, pixelHex(d.second)));
+                                    name, pixelHex(d.second)));
     }
     if (json) {
         const std::string simd =
             target.empty() ? "" : fmt::format("\"target\":\"{}\",\"threads\":{},", target, threads);
         return fmt::format("{{\"verify\":true,\"renderer\":\"{}\",{}{},\"pixels\":{},"
                            "\"differing\":{},\"first\":[{}]}}",
-                           renderer, simd, frameJson(frame), PIXEL_COUNT, cmp.differing,
+                           name, simd, frameJson(frame), PIXEL_COUNT, cmp.differing,
                            fmt::join(first, ","));
     }
     const std::string simd =
         target.empty() ? "" : fmt::format(" ({}, {})", target, threadCount(threads));
-    return fmt::format("verify {}{}: {}: {} of {} pixels differ{}", renderer, simd,
+    return fmt::format("verify {}{}: {}: {} of {} pixels differ{}", name, simd,
                        frameText(frame), cmp.differing, PIXEL_COUNT, fmt::join(first, ""));
 }

@@ -8,6 +8,7 @@
 
 #include "compare.h"
 #include "frame_params.h"
+#include "renderer_id.h"
 #include "timing.h"
 
 // A result: a line on standard output, flushed at once for a script that reads a pipe.
@@ -23,11 +24,10 @@ struct RunInfo {
 };
 
 struct RendererReport {
-    std::string renderer;
+    Renderer renderer;
     int frames;
     Summary frameMs;
     int64_t iterations;  // per frame
-    bool gpu = false;
     double kernelMs = 0;  // medians, GPU only
     double copyMs = 0;
     int threads = 1;          // 0: not a CPU thread count (the GPU)
@@ -57,10 +57,10 @@ std::string jsonLine(const RendererReport& r, const RunInfo& run);
 
 // A renderer that was asked for but could not run, so that scripts can tell it from one not asked
 // for: "gpu: skipped: REASON", or {"renderer":"gpu","skipped":true,"reason":"REASON"}.
-std::string skippedLine(const char* renderer, const std::string& reason, bool json);
+std::string skippedLine(Renderer renderer, const std::string& reason, bool json);
 
 // One renderer's frame against the cpu frame for --verify: a line and then the first differing
 // pixels, or one JSON object. `target` and `threads` describe a SIMD renderer; empty and 0 for
 // another.
-std::string verifyReport(const FrameParams& frame, const char* renderer, const std::string& target,
+std::string verifyReport(const FrameParams& frame, Renderer renderer, const std::string& target,
                          int threads, const FrameComparison& cmp, bool json);

@@ -14,14 +14,14 @@ namespace {
 const RunInfo RUN{{0.0f, 0.0f, 0, VIEW_SCALE}, 5, 3};
 
 TEST(Report, JsonHasNoWordsJsonLacks) {
-    const RendererReport cpu{"cpu", 5, {1.0, 2.0, 3.0}, 0};
+    const RendererReport cpu{Renderer::Cpu, 5, {1.0, 2.0, 3.0}, 0};
     const std::string line = jsonLine(cpu, RUN);
     EXPECT_NE(line.find("\"ns_per_iteration\":null"), std::string::npos) << line;
     EXPECT_EQ(line.find("nan"), std::string::npos) << line;
     EXPECT_EQ(line.find("inf"), std::string::npos) << line;
     EXPECT_EQ(line.find("kernel_ms"), std::string::npos) << line;
 
-    const RendererReport gpu{"gpu", 5, {0.5, 0.5, 0.7}, 1000000, true, 0.25, 0.0};
+    const RendererReport gpu{Renderer::Gpu, 5, {0.5, 0.5, 0.7}, 1000000, 0.25, 0.0};
     const std::string g = jsonLine(gpu, RUN);
     EXPECT_NE(g.find("\"ns_per_iteration\":0.5"), std::string::npos) << g;
     EXPECT_NE(g.find("\"kernel_ms\":0.25"), std::string::npos) << g;
@@ -29,14 +29,15 @@ TEST(Report, JsonHasNoWordsJsonLacks) {
 }
 
 TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
-    EXPECT_EQ(skippedLine("gpu", "no \"CUDA\" device\\here\n", true),
+    EXPECT_EQ(skippedLine(Renderer::Gpu, "no \"CUDA\" device\\here\n", true),
               "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
 }
 
 TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
-    std::vector<RendererReport> rows{{"cpu", 5, {2, 2, 2}, 100}, {"simd", 5, {1, 1, 1}, 100},
-                                     {"simd", 5, {0.25, 0.25, 0.25}, 100},
-                                     {"gpu", 5, {0.1, 0.1, 0.1}, 100, true}};
+    std::vector<RendererReport> rows{{Renderer::Cpu, 5, {2, 2, 2}, 100},
+                                     {Renderer::Simd, 5, {1, 1, 1}, 100},
+                                     {Renderer::Simd, 5, {0.25, 0.25, 0.25}, 100},
+                                     {Renderer::Gpu, 5, {0.1, 0.1, 0.1}, 100}};
     rows[2].threads = 2;
     rows[2].target = "avx2";
     rows[3].threads = 0;
@@ -53,8 +54,8 @@ TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
     EXPECT_NE(simd.find("\"threads\":2,\"target\":\"avx2\""), std::string::npos) << simd;
     EXPECT_NE(simd.find("\"speedup_vs_cpu\":8}"), std::string::npos) << simd;
     EXPECT_NE(tableRow(rows[3]).find("gpu            - "), std::string::npos) << tableRow(rows[3]);
-    std::vector<RendererReport> noCpu{{"simd", 5, {1, 1, 1}, 100},
-                                      {"gpu", 5, {0.5, 0.5, 0.5}, 100, true}};
+    std::vector<RendererReport> noCpu{{Renderer::Simd, 5, {1, 1, 1}, 100},
+                                      {Renderer::Gpu, 5, {0.5, 0.5, 0.5}, 100}};
     setSpeedups(noCpu);
     EXPECT_EQ(speedupLines(noCpu), std::vector<std::string>{"speedup gpu/simd on 1 thread: 2.0x"});
 }
