@@ -11,7 +11,8 @@
 namespace {
 
 double mpixelPerS(const RendererReport& r) { return PIXEL_COUNT / (r.frameMs.median * 1e3); }
-double nsPerIteration(const RendererReport& r) { return r.frameMs.median * 1e6 / r.iterations; }
+// Per iteration of the rule, or per step taken.
+double nsPer(const RendererReport& r, int64_t steps) { return r.frameMs.median * 1e6 / steps; }
 double copyGBs(const RendererReport& r) { return BUFFER_SIZE / (r.copyMs * 1e6); }
 
 // A table cell, "-" where the quantity does not exist.
@@ -34,13 +35,15 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string frameText(const FrameParams& f) {
-    return fmt::format("seed ({}, {}), limit {}, scale {}", shortFloat(f.mx), shortFloat(f.my),
-                       f.precision, shortFloat(f.scale));
+    return fmt::format("seed ({}, {}), limit {}, scale {}{}", shortFloat(f.mx), shortFloat(f.my),
+                       f.precision, shortFloat(f.scale),
+                       f.periodicity ? ", with the periodicity check" : "");
 }
 
 std::string frameJson(const FrameParams& f) {
-    return fmt::format("\"seed\":[{},{}],\"precision\":{},\"scale\":{}", shortFloat(f.mx),
-                       shortFloat(f.my), f.precision, shortFloat(f.scale));
+    return fmt::format("\"seed\":[{},{}],\"precision\":{},\"scale\":{}{}", shortFloat(f.mx),
+                       shortFloat(f.my), f.precision, shortFloat(f.scale),
+                       f.periodicity ? ",\"periodicity\":true" : "");
 }
 
 std::string label(const RendererReport& r) {
@@ -74,21 +77,35 @@ std::string runDescription(const RunInfo& run) {
                        HEIGHT, run.frames, run.warmup);
 }
 
-std::string tableHeader() {
-    return fmt::format("{:<8} {:>7} {:>6} {:>9} {:>9} {:>9} {:>9} {:>13} {:>8} {:>9} {:>9} {:>9}",
-                       "renderer", "threads", "frames", "min ms", "median ms", "max ms",
-                       "Mpixel/s", "iter/frame", "ns/iter", "kernel ms", "copy ms", "copy GB/s");
+// The steps column, with the periodicity check only: "" or the cell and its separator.
+std::string stepsCell(const RunInfo& run, const std::string& text) {
+    return run.frame.periodicity ? fmt::format("{:>13} ", text) : "";
 }
 
-std::string tableRow(const RendererReport& r) {
+std::string tableHeader(const RunInfo& run) {
+    return fmt::format("{:<8} {:>7} {:>6} {:>9} {:>9} {:>9} {:>9} {:>13} {}{:>8} {:>9} {:>9} {:>9}",
+                       "renderer", "threads", "frames", "min ms", "median ms", "max ms",
+                       "Mpixel/s", "iter/frame", stepsCell(run, "steps/frame"),
+                       run.frame.periodicity ? "ns/step" : "ns/iter", "kernel ms", "copy ms",
+                       "copy GB/s");
+}
+
+std::string tableRow(const RendererReport& r, const RunInfo& run) {
     const bool timed = r.frameMs.median > 0;
     const bool gpu = r.renderer == Renderer::Gpu;
+    const int64_t steps = run.frame.periodicity ? r.steps : r.iterations;
     return fmt::format(
-        "{:<8} {:>7} {:>6} {:>9.3f} {:>9.3f} {:>9.3f} {:>9} {:>13} {:>8} {:>9} {:>9} {:>9}",
-        rendererName(r.renderer), cell(r.threads > 0, r.threads, 0), r.frames, r.frameMs.min, r.frameMs.median,
-        r.frameMs.max, cell(timed, mpixelPerS(r), 1), r.iterations,
-        cell(timed && r.iterations > 0, nsPerIteration(r), 3), cell(gpu, r.kernelMs, 3),
-        cell(gpu, r.copyMs, 3), cell(gpu && r.copyMs > 0, copyGBs(r), 2));
+        "{:<8} {:>7} {:>6} {:>9.3f} {:>9.3f} {:>9.3f} {:>9} {:>13} {}{:>8} {:>9} {:>9} {:>9}",
+        rendererName(r.renderer), cell(r.threads > 0, r.threads, 0), r.frames, r.frameMs.min,
+        r.frameMs.median, r.frameMs.max, cell(timed, mpixelPerS(r), 1), r.iterations,
+        stepsCell(run, std::to_string(r.steps)), cell(timed && steps > 0, nsPer(r, steps), 3),
+        cell(gpu, r.kernelMs, 3), cell(gpu, r.copyMs, 3), cell(gpu && r.copyMs > 0, copyGBs(r), 2));
+}
+
+std::string stepsLegend() {
+    return "steps/frame: the one-pixel loop's steps with the periodicity check, on every row\n"
+           "(the simd renderer's lanes check at the ends of their blocks, so they may take a few\n"
+           "more); ns/step: the median frame over them";
 }
 
 void setSpeedups(std::vector<RendererReport>& rows) {
@@ -133,9 +150,13 @@ std::string jsonLine(const RendererReport& r, const RunInfo& run) {
     s += fmt::format(",\"frames\":{},\"warmup\":{},\"min_ms\":{},\"median_ms\":{},\"max_ms\":{}",
                      r.frames, run.warmup, json(r.frameMs.min), json(r.frameMs.median),
                      json(r.frameMs.max));
-    s += fmt::format(",\"mpixel_per_s\":{},\"iterations\":{},\"ns_per_iteration\":{}",
-                     json(timed, mpixelPerS(r)), r.iterations,
-                     json(timed && r.iterations > 0, nsPerIteration(r)));
+    s += fmt::format(",\"mpixel_per_s\":{},\"iterations\":{}", json(timed, mpixelPerS(r)),
+                     r.iterations);
+    if (run.frame.periodicity) s += fmt::format(",\"steps\":{}", r.steps);
+    s += ",\"ns_per_iteration\":" + json(timed && r.iterations > 0, nsPer(r, r.iterations));
+    if (run.frame.periodicity) {
+        s += ",\"ns_per_step\":" + json(timed && r.steps > 0, nsPer(r, r.steps));
+    }
     if (r.renderer == Renderer::Gpu) {
         s += fmt::format(",\"kernel_ms\":{},\"copy_ms\":{},\"copy_gb_per_s\":{}", json(r.kernelMs),
                          json(r.copyMs), json(r.copyMs > 0, copyGBs(r)));
@@ -155,12 +176,14 @@ std::string skippedLine(Renderer renderer, const std::string& reason, bool json)
 std::string verifyReport(const FrameParams& frame, Renderer renderer, const std::string& target,
                          int threads, const FrameComparison& cmp, bool json) {
     const char* name = rendererName(renderer);
-    const char* pixel = json ? "{{\"row\":{},\"column\":{},\"cpu\":\"{}\",\"{}\":\"{}\"}}"
-                             : "\n  row {}, column {}: cpu {}, {} {}";
+    // With the check, the reference is the loop without it, named apart from the cpu renderer.
+    const char* reference = !frame.periodicity ? "cpu" : json ? "plain_cpu" : "plain cpu";
+    const char* pixel = json ? "{{\"row\":{},\"column\":{},\"{}\":\"{}\",\"{}\":\"{}\"}}"
+                             : "\n  row {}, column {}: {} {}, {} {}";
     std::vector<std::string> first;
     for (const PixelDifference& d : cmp.listed) {
-        first.push_back(fmt::format(fmt::runtime(pixel), d.row, d.column, pixelHex(d.first),
-                                    name, pixelHex(d.second)));
+        first.push_back(fmt::format(fmt::runtime(pixel), d.row, d.column, reference,
+                                    pixelHex(d.first), name, pixelHex(d.second)));
     }
     if (json) {
         const std::string simd =

@@ -27,13 +27,14 @@ struct RendererReport {
     Renderer renderer;
     int frames;
     Summary frameMs;
-    int64_t iterations;  // per frame
+    int64_t iterations;  // per frame: the rule's steps, the loop's without the periodicity check
     double kernelMs = 0;  // medians, GPU only
     double copyMs = 0;
     int threads = 1;          // 0: not a CPU thread count (the GPU)
     std::string target = "";  // the Highway target, SIMD only
     double vsCpu = 0;         // speedups of the median frame; 0: not measured in this run
     double vsSimd = 0;        // the GPU against the SIMD renderer on all its threads
+    int64_t steps = 0;        // per frame, the CPU loop's with the periodicity check (shown with it)
 };
 
 // The fewest digits that read back as exactly `v` ("0.003", "-0.8", "1000000", "1e-45").
@@ -43,8 +44,13 @@ std::string threadCount(int threads);
 
 // "seed (-0.8, 0.156), limit 100, scale 0.003, 1024x768: 50 timed frames after 3 warm-up"
 std::string runDescription(const RunInfo& run);
-std::string tableHeader();
-std::string tableRow(const RendererReport& r);
+// With the periodicity check (run.frame.periodicity), the table adds the steps per frame and its
+// time per step is per those steps; JSON adds "periodicity":true to the frame, "steps" and
+// "ns_per_step". Without it, neither.
+std::string tableHeader(const RunInfo& run);
+std::string tableRow(const RendererReport& r, const RunInfo& run);
+// The line above a table with the periodicity check, saying what its steps are.
+std::string stepsLegend();
 // Fills in the speedups of `rows` (in the order they ran): each against the cpu row, and the gpu
 // row against the simd row with the most threads.
 void setSpeedups(std::vector<RendererReport>& rows);
