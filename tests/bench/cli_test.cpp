@@ -216,7 +216,7 @@ TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
 }
 
 // Seed 0, where interior orbits soon repeat: the rule's frame and iterations, and the steps the
-// check took, in JSON and in the table.
+// check took (the table's layout is report_test's).
 TEST(Cli, PeriodicityRunsReportTheStepsTaken) {
     const FrameParams p{0, 0, 30, VIEW_SCALE, true};
     const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
@@ -244,10 +244,6 @@ TEST(Cli, PeriodicityRunsReportTheStepsTaken) {
     EXPECT_NE(table.out.find("\nsteps/frame: "), std::string::npos) << table.out;
     EXPECT_NE(table.out.find(" iter/frame   steps/frame  ns/step "), std::string::npos)
         << table.out;
-    const std::string stepsCell = std::to_string(steps);  // right-aligned in 13 columns
-    EXPECT_NE(table.out.find(" " + std::to_string(iterations) + " " +
-                             std::string(13 - stepsCell.size(), ' ') + stepsCell + " "),
-              std::string::npos) << table.out;
 }
 
 TEST(Cli, GpuRunsDependOnAUsableGpu) {
