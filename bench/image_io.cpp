@@ -3,7 +3,6 @@
 #include "image_io.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "byte_image.h"
 #include "geometry.h"
 #include "interrupt_cleanup.h"
 
@@ -153,19 +153,16 @@ bool writeRaw(OutputFile& out, const float4* pixels, std::string* error) {
     return true;
 }
 
-uint8_t channelTo8(float c) {
-    const float clamped = std::fmin(std::fmax(c, 0.0f), 1.0f);  // fmax turns NaN into 0
-    return static_cast<uint8_t>(std::lrintf(clamped * 255.0f));
-}
-
 // Alpha is left out: the window draws without blending. Row 0, first in memory, is the window's
 // bottom row, hence the negative stride: the PNG starts at the top.
 bool writePng(OutputFile& out, const float4* pixels, std::string* error) {
-    std::vector<uint8_t> rgb;
-    rgb.reserve(static_cast<size_t>(PIXEL_COUNT) * 3);
-    for (int k = 0; k < PIXEL_COUNT; k++) {
-        for (const float c : {pixels[k].x, pixels[k].y, pixels[k].z}) rgb.push_back(channelTo8(c));
+    std::vector<uint8_t> rgb(static_cast<size_t>(PIXEL_COUNT) * 4);
+    imageToBytes(ByteRule::HalfEven, pixels, rgb.data(), PIXEL_COUNT);
+    // RGBA to RGB in place: each byte moves down, over one already copied.
+    for (size_t k = 0; k < PIXEL_COUNT; k++) {
+        for (size_t c = 0; c < 3; c++) rgb[3 * k + c] = rgb[4 * k + c];
     }
+    rgb.resize(static_cast<size_t>(PIXEL_COUNT) * 3);
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = WIDTH;

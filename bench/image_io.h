@@ -53,9 +53,8 @@ private:
 // The frame's bytes as they lie in memory: 786,432 float4, row 0 first, native byte order.
 bool writeRaw(OutputFile& out, const float4* pixels, std::string* error);
 
-// One channel to 8 bits: clamped to [0, 1] (NaN counts as 0), then lrintf(c * 255).
-uint8_t channelTo8(float c);
-
+// Each channel clamped to [0, 1] (NaN counts as 0), then lrintf(c * 255): ByteRule::HalfEven of
+// the 8-bit draw, the rounding the window's float draw gives under Mesa.
 bool writePng(OutputFile& out, const float4* pixels, std::string* error);
 
 // The frame's files of one run, raw and PNG, either or both or none. Opened together before any

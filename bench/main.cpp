@@ -34,7 +34,8 @@ constexpr int EXIT_BAD_INPUT = 2;  // also: no usable GPU where one is required
 // image where a GPU is asked for and usable.
 struct Run {
     explicit Run(const BenchOptions& options)
-        : o(options), info{{o.mx, o.my, o.precision, VIEW_SCALE}, o.frames, o.warmup} {}
+        : o(options),
+          info{{o.mx, o.my, o.precision, VIEW_SCALE, o.periodicity}, o.frames, o.warmup} {}
 
     const BenchOptions& o;
     const RunInfo info;
@@ -46,6 +47,7 @@ struct Run {
     std::string gpuSkipped;   // why the GPU takes no part, where it was asked for
     std::atomic<int> rows{0};  // of the frame in progress, for the progress line
     int64_t iterations = 0;    // per frame, counted once
+    int64_t steps = 0;         // per frame with the periodicity check, counted once where asked
     std::vector<RendererReport> reports;  // the table's rows so far
 
     // Refuses with the progress line out of the way.
@@ -92,38 +94,51 @@ int setUp(Run& run) {
     return 0;
 }
 
-// Every renderer this machine runs against cpu; the GPU only where one is usable.
+// Every renderer this machine runs against cpu; the GPU only where one is usable. With the
+// periodicity check, every renderer with it, cpu included, against cpu without it: the rule's own
+// image.
 int verify(Run& run) {
     const FrameParams& p = run.info.frame;
+    FrameParams plain = p;
+    plain.periodicity = false;
     std::vector<float4> cpu(PIXEL_COUNT), other(PIXEL_COUNT);
-    run.progress.phase("cpu: the frame to compare", &run.rows);
-    renderJuliaCPU(cpu.data(), p, &run.rows);
+    run.progress.phase(p.periodicity ? "cpu without the check: the frame to compare"
+                                     : "cpu: the frame to compare",
+                       &run.rows);
+    renderJuliaCPU(cpu.data(), plain, &run.rows);
     if (const int status = run.writeImage(cpu.data())) return status;
 
     // `other` against the cpu frame, reported; true when they are equal.
-    auto check = [&](const char* renderer, const std::string& target, int threads) {
+    auto check = [&](Renderer renderer, const std::string& target, int threads) {
         run.progress.clear();
         const FrameComparison cmp = compareFrames(cpu.data(), other.data());
         say(verifyReport(p, renderer, target, threads, cmp, run.o.json));
         return cmp.differing == 0;
     };
+    bool equal = true;
+    if (p.periodicity) {
+        run.progress.phase("cpu: the frame to compare", &run.rows);
+        renderJuliaCPU(other.data(), p, &run.rows);
+        equal = check(Renderer::Cpu, "", 0);
+    }
     run.progress.phase("simd: the frame to compare", &run.rows);
     renderJuliaSIMD(run.simd, other.data(), p, run.threads, SimdMode::Auto, &run.rows);
-    bool equal = check("simd", run.simd.name, run.threads);
+    equal = check(Renderer::Simd, run.simd.name, run.threads) && equal;
     if (!run.device) {
-        say(skippedLine("gpu", run.gpuSkipped, run.o.json));
+        say(skippedLine(Renderer::Gpu, run.gpuSkipped, run.o.json));
     } else {
         run.progress.phase("gpu: the frame to compare");
         std::string error;
         if (!renderJuliaGPU(other.data(), run.device.get(), p, &error)) {
             return run.refuse("GPU frame failed: " + error);
         }
-        equal = check("gpu", "", 0) && equal;
+        equal = check(Renderer::Gpu, "", 0) && equal;
     }
     return equal ? 0 : EXIT_DIFFERENT;
 }
 
-// The lines above the table, before anything slow: the iteration count costs as much as a frame.
+// The lines above the table, before anything slow: the iteration count costs as much as a frame,
+// and so does the step count.
 void sayTableHead(const Run& run) {
     if (run.o.json) return;
     say(runDescription(run.info));
@@ -132,7 +147,8 @@ void sayTableHead(const Run& run) {
                         run.simd.name, fmt::join(simdTargets(), ", "),
                         std::thread::hardware_concurrency()));
     }
-    say(tableHeader());
+    if (run.info.frame.periodicity) say(stepsLegend());
+    say(tableHeader(run.info));
 }
 
 // Adds a row to the table, printed at once with the speedups so far.
@@ -140,7 +156,8 @@ void addRow(Run& run, RendererReport r) {
     run.progress.clear();
     run.reports.push_back(std::move(r));
     setSpeedups(run.reports);
-    say(run.o.json ? jsonLine(run.reports.back(), run.info) : tableRow(run.reports.back()));
+    const RendererReport& row = run.reports.back();
+    say(run.o.json ? jsonLine(row, run.info) : tableRow(row, run.info));
 }
 
 // Pageable, like the viewer's image, and touched now rather than in a timed frame.
@@ -148,9 +165,9 @@ std::unique_ptr<float4[]> image() { return std::unique_ptr<float4[]>(new float4[
 
 // The frames of a CPU renderer on `threads` threads, then its row. The progress line's phase
 // comes before each frame: "simd on 2 threads: timed frame 3 of 50".
-void timeSeries(Run& run, const char* renderer, int threads, const std::function<void()>& render) {
-    const bool simd = std::string(renderer) == "simd";
-    const std::string who = simd ? "simd on " + threadCount(threads) : renderer;
+void timeSeries(Run& run, Renderer renderer, int threads, const std::function<void()>& render) {
+    const bool simd = renderer == Renderer::Simd;
+    const std::string who = simd ? "simd on " + threadCount(threads) : rendererName(renderer);
     auto phase = [&](bool timed, int k, int count) {
         run.progress.phase(
             fmt::format("{}: {} frame {} of {}", who, timed ? "timed" : "warm-up", k, count),
@@ -159,6 +176,7 @@ void timeSeries(Run& run, const char* renderer, int threads, const std::function
     RendererReport r{renderer, run.o.frames,
                      summarize(timeFrames(render, run.o.warmup, run.o.frames, phase)),
                      run.iterations};
+    r.steps = run.steps;
     r.threads = threads;
     if (simd) r.target = run.simd.name;
     addRow(run, r);
@@ -169,7 +187,7 @@ void timeSimd(Run& run, float4* frame) {
     std::vector<int> counts{run.threads};
     if (run.o.renderer == Renderer::All && run.threads > 1) counts.insert(counts.begin(), 1);
     for (int threads : counts) {
-        timeSeries(run, "simd", threads, [&] {
+        timeSeries(run, Renderer::Simd, threads, [&] {
             renderJuliaSIMD(run.simd, frame, run.info.frame, threads, SimdMode::Auto, &run.rows);
         });
     }
@@ -187,7 +205,8 @@ int timeGpu(Run& run, HostImage& gpuFrame) {
     run.progress.phase(fmt::format("gpu: {} warm-up and {} timed frames", o.warmup, o.frames));
     if (gpuFrame.pixels != nullptr &&
         timeGpuFrames(gpuFrame.pixels, run.device.get(), p, o.warmup, o.frames, &s, &error)) {
-        RendererReport r{"gpu", o.frames, summarize(s.frameMs), run.iterations, true};
+        RendererReport r{Renderer::Gpu, o.frames, summarize(s.frameMs), run.iterations};
+        r.steps = run.steps;
         r.kernelMs = summarize(s.kernelMs).median;
         r.copyMs = summarize(s.copyMs).median;
         r.threads = 0;
@@ -211,13 +230,17 @@ int timeRenderers(Run& run) {
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
     run.progress.phase("counting iterations", &run.rows);
     run.iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
+    if (p.periodicity) {
+        run.progress.phase("counting steps with the periodicity check", &run.rows);
+        run.steps = frameSteps(p, &run.rows);
+    }
     std::unique_ptr<float4[]> cpuFrame, simdFrame;
     HostImage gpuFrame;  // set by timeGpu, released with the run
     const std::unique_ptr<HostImage, void (*)(HostImage*)> gpuFrameOwner{
         &gpuFrame, [](HostImage* h) { freeGpuHostImage(*h); }};
     if (all || o.renderer == Renderer::Cpu) {
         cpuFrame = image();
-        timeSeries(run, "cpu", 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
+        timeSeries(run, Renderer::Cpu, 1, [&] { renderJuliaCPU(cpuFrame.get(), p, &run.rows); });
     }
     if (all || o.renderer == Renderer::Simd) timeSimd(run, (simdFrame = image()).get());
     if (const int status = run.device ? timeGpu(run, gpuFrame) : 0) return status;
@@ -225,7 +248,9 @@ int timeRenderers(Run& run) {
     if (!o.json) {
         for (const std::string& line : speedupLines(run.reports)) say(line);
     }
-    if (!run.device && !run.gpuSkipped.empty()) say(skippedLine("gpu", run.gpuSkipped, o.json));
+    if (!run.device && !run.gpuSkipped.empty()) {
+        say(skippedLine(Renderer::Gpu, run.gpuSkipped, o.json));
+    }
     return run.writeImage(cpuFrame    ? cpuFrame.get()
                           : simdFrame ? simdFrame.get()
                                       : gpuFrame.pixels);

@@ -76,10 +76,9 @@ Setter name(const char* what, std::string* out) {
 
 Setter renderer(Renderer* out) {
     return [out](const std::string& opt, const std::string& v) -> std::string {
-        const char* const names[] = {"cpu", "simd", "gpu", "all"};  // in the order of Renderer
-        for (int k = 0; k < 4; k++) {
-            if (v == names[k]) {
-                *out = static_cast<Renderer>(k);
+        for (const Renderer r : RENDERER_CHOICES) {
+            if (v == rendererName(r)) {
+                *out = r;
                 return "";
             }
         }
@@ -90,6 +89,7 @@ Setter renderer(Renderer* out) {
 void addRunOptions(CLI::App& app, BenchOptions& o) {
     app.add_flag("--version", o.version);
     app.add_flag("--verify", o.verify);
+    app.add_flag("--periodicity", o.periodicity);
     app.add_flag("--json", o.json);
     addValue(app, "renderer", renderer(&o.renderer));
     addValue(app, "seed", seed(o));
@@ -178,7 +178,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "usage: julia-fractals-bench [--renderer cpu|simd|gpu|all] [--seed MX,MY] [--precision N]\n"
            "                            [--frames N] [--warmup N] [--threads N] [--simd-target NAME]\n"
-           "                            [--verify] [--raw FILE] [--png FILE] [--json]\n"
+           "                            [--periodicity] [--verify] [--raw FILE] [--png FILE] [--json]\n"
            "       julia-fractals-bench floors | refill [--seed MX,MY] [--frames N] | gpu-info\n"
            "       julia-fractals-bench -h|--help|--version\n"
            "\n"
@@ -191,6 +191,9 @@ std::string usageText() {
            "  --warmup N     untimed frames before them, 0 to 1000000 (default 3)\n"
            "  --threads N    simd threads, 1 to 1024 (default: OMP_NUM_THREADS or every one)\n"
            "  --simd-target NAME  the simd renderer's Highway target (default: the best)\n"
+           "  --periodicity  every renderer ends a pixel whose orbit repeats exactly: the same\n"
+           "                 image in fewer steps where it has an interior; the results add the\n"
+           "                 steps taken, and --verify compares with cpu without the check\n"
            "  --verify       compare every renderer with cpu bit for bit instead of timing\n"
            "  --raw FILE     write the frame as raw float RGBA, row 0 (the bottom) first\n"
            "  --png FILE     write the frame as the 8-bit RGB PNG the window shows ('-': standard\n"

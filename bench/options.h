@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class Renderer { Cpu, Simd, Gpu, All };
+#include "renderer_id.h"
 
 // The timed run (and --verify), or one of the subcommands.
 enum class Command { Run, Floors, Refill, GpuInfo };
@@ -21,6 +21,7 @@ struct BenchOptions {
     int threads = 0;         // for the SIMD renderer; 0: every hardware thread
     std::string simdTarget;  // as given; empty: the best target this CPU supports
     bool verify = false;
+    bool periodicity = false;  // every renderer of the run with the periodicity check
     bool json = false;
     bool help = false;
     bool version = false;

@@ -207,10 +207,43 @@ TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
         const std::string iterations =
             "\"iterations\":" + std::to_string(frameIterations(-0.8f, 0.156f, 20, VIEW_SCALE)) + ",";
         EXPECT_NE(r.out.find(iterations), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("steps"), std::string::npos) << "only with --periodicity";
+        EXPECT_EQ(r.out.find("periodicity"), std::string::npos) << r.out;
         const std::vector<float4> frame = cpuFrame(-0.8f, 0.156f, 20);
         EXPECT_EQ(readFile(dir / "f.raw"), std::string((const char*)frame.data(), BUFFER_SIZE));
         EXPECT_EQ(readFile(dir / "f.png").substr(1, 3), "PNG");
     }
+}
+
+// Seed 0, where interior orbits soon repeat: the rule's frame and iterations, and the steps the
+// check took (the table's layout is report_test's).
+TEST(Cli, PeriodicityRunsReportTheStepsTaken) {
+    const FrameParams p{0, 0, 30, VIEW_SCALE, true};
+    const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
+    const int64_t steps = frameSteps(p);
+    ASSERT_LT(steps, iterations) << "a frame where the check saves steps";
+    const std::vector<float4> frame = cpuFrame(0, 0, 30);
+    const std::string quick = " --periodicity --precision 30 --frames 1 --warmup 0";
+    for (const char* renderer : {"cpu", "simd --threads 2"}) {
+        ScratchDir dir;
+        const Result r = bench(std::string("--json --renderer ") + renderer + quick + " --raw " +
+                               (dir / "f.raw"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(lines(r.out), 1) << r.out;
+        EXPECT_NE(r.out.find("\"precision\":30,\"scale\":0.003,\"periodicity\":true,"),
+                  std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(",\"iterations\":" + std::to_string(iterations) +
+                             ",\"steps\":" + std::to_string(steps) + ","),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(readFile(dir / "f.raw"), std::string((const char*)frame.data(), BUFFER_SIZE));
+    }
+    const Result table = bench("--renderer cpu" + quick);
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("limit 30, scale 0.003, with the periodicity check, 1024x768"),
+              std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\nsteps/frame: "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find(" iter/frame   steps/frame  ns/step "), std::string::npos)
+        << table.out;
 }
 
 TEST(Cli, GpuRunsDependOnAUsableGpu) {
@@ -233,6 +266,18 @@ TEST(Cli, GpuRunsDependOnAUsableGpu) {
                               ", 2 threads): seed (0, 0), limit 50, scale 0.003: 0 of 786432 "
                               "pixels differ"),
               std::string::npos) << verify.out;
+    // With the check, every renderer, cpu too, against the loop without it.
+    const Result checked = bench("--verify --periodicity --precision 100 --threads 2");
+    EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+    const std::string state = "seed (0, 0), limit 100, scale 0.003, with the periodicity check: "
+                              "0 of 786432 pixels differ";
+    for (const std::string& who :
+         {std::string("cpu"), "simd (" + simdTargets().front() + ", 2 threads)"}) {
+        EXPECT_NE(checked.out.find("verify " + who + ": " + state), std::string::npos)
+            << checked.out;
+    }
+    EXPECT_EQ(checked.out.find("verify gpu: " + state) != std::string::npos, gpu)
+        << checked.out;
     const Result only = bench("--renderer gpu" + quick);
     if (gpu) {
         EXPECT_NE(all.out.find("\ngpu "), std::string::npos) << all.out;

@@ -46,13 +46,13 @@ TEST(Compare, SignOfZeroCountsAndTheListIsCapped) {
 
     // As --verify reports it, in text and in JSON.
     const FrameParams p{0, 0, 10, VIEW_SCALE};
-    const std::string text = verifyReport(p, "gpu", "", 0, c, false);
+    const std::string text = verifyReport(p, Renderer::Gpu, "", 0, c, false);
     EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1)),
               "verify gpu: seed (0, 0), limit 10, scale 0.003: 7 of 786432 pixels differ\n"
               "  row 0, column 3: cpu (00000000 00000000 3f800000 3f800000), "
               "gpu (80000000 00000000 3f800000 3f800000)");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
-    const std::string json = verifyReport(p, "simd", "avx2", 2, c, true);
+    const std::string json = verifyReport(p, Renderer::Simd, "avx2", 2, c, true);
     EXPECT_EQ(json.rfind("{\"verify\":true,\"renderer\":\"simd\",\"target\":\"avx2\",\"threads\":2,"
                          "\"seed\":[0,0],\"precision\":10,\"scale\":0.003,\"pixels\":786432,"
                          "\"differing\":7,\"first\":[{\"row\":0,\"column\":3,\"cpu\":\"(00000000 "
@@ -62,6 +62,23 @@ TEST(Compare, SignOfZeroCountsAndTheListIsCapped) {
               0u)
         << json;
     EXPECT_EQ(json.substr(json.size() - 4), "\"}]}") << json;
+
+    // With the check, the cpu renderer itself is compared, with the loop without it: named apart.
+    const FrameParams checked{0, 0, 10, VIEW_SCALE, true};
+    const std::string cpu = verifyReport(checked, Renderer::Cpu, "", 0, c, false);
+    EXPECT_EQ(cpu.substr(0, cpu.find('\n', cpu.find('\n') + 1)),
+              "verify cpu: seed (0, 0), limit 10, scale 0.003, with the periodicity check: 7 of "
+              "786432 pixels differ\n"
+              "  row 0, column 3: plain cpu (00000000 00000000 3f800000 3f800000), "
+              "cpu (80000000 00000000 3f800000 3f800000)");
+    const std::string cpuJson = verifyReport(checked, Renderer::Cpu, "", 0, c, true);
+    EXPECT_EQ(cpuJson.rfind("{\"verify\":true,\"renderer\":\"cpu\",\"seed\":[0,0],\"precision\":10,"
+                            "\"scale\":0.003,\"periodicity\":true,\"pixels\":786432,"
+                            "\"differing\":7,\"first\":[{\"row\":0,\"column\":3,\"plain_cpu\":"
+                            "\"(00000000 00000000 3f800000 3f800000)\",\"cpu\":\"(80000000 ",
+                            0),
+              0u)
+        << cpuJson;
 }
 
 }  // namespace

@@ -55,15 +55,20 @@ TEST(RawFile, IsThePixelImageRowZeroFirst) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"f.raw"}) << "no temporary left behind";
 }
 
+// Planted in the bottom row, the PNG's last: ties and values no frame holds.
 TEST(PngFile, ChannelConversion) {
-    EXPECT_EQ(channelTo8(0.0f), 0);
-    EXPECT_EQ(channelTo8(1.0f), 255);
-    EXPECT_EQ(channelTo8(0.5f), 128);  // 127.5 rounds to even
-    EXPECT_EQ(channelTo8(0.7f), 178);  // the product rounds to 178.5, and ties go to even
-    EXPECT_EQ(channelTo8(0.9f), 230);  // 229.5
-    EXPECT_EQ(channelTo8(-0.5f), 0);
-    EXPECT_EQ(channelTo8(7.0f), 255);
-    EXPECT_EQ(channelTo8(NAN), 0);
+    std::vector<float4> frame(PIXEL_COUNT, float4{0, 0, 0, 1});
+    frame[0] = {0.5f, 0.7f, 0.9f, 1};  // 127.5 rounds to even; 178.5 and 229.5 in float, too
+    frame[1] = {-0.5f, 7.0f, NAN, 0};
+    frame[2] = {0.0f, 1.0f, 1.0f - 1.0f / 6.0f, -1};  // 212.5 in float
+    ScratchDir dir;
+    std::string error;
+    ASSERT_TRUE(savePng(dir / "c.png", frame.data(), &error)) << error;
+    const std::vector<uint8_t> rgb = decodePng(dir / "c.png");
+    ASSERT_FALSE(rgb.empty());
+    const size_t bottom = size_t(HEIGHT - 1) * WIDTH * 3;
+    EXPECT_EQ(std::vector<int>(rgb.begin() + bottom, rgb.begin() + bottom + 12),
+              (std::vector<int>{128, 178, 230, 0, 255, 0, 0, 255, 212, 0, 0, 0}));
 }
 
 TEST(PngFile, ShowsTheFrameAsTheWindowDoes) {

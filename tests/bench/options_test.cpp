@@ -20,7 +20,8 @@ TEST(Options, DefaultsAreTheViewersInitialState) {
     EXPECT_EQ(r.options.warmup, 3);
     EXPECT_EQ(r.options.threads, 0);
     EXPECT_TRUE(r.options.simdTarget.empty());
-    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help || r.options.version);
+    EXPECT_FALSE(r.options.verify || r.options.json || r.options.help || r.options.version ||
+                 r.options.periodicity);
     EXPECT_TRUE(r.options.rawPath.empty() && r.options.pngPath.empty());
 }
 
@@ -59,10 +60,10 @@ TEST(Options, BothValueFormsIncludingValuesThatLookLikeOptions) {
 
 TEST(Options, RendererFlagsAndFiles) {
     ParseResult r = parse({"--renderer", "cpu", "--verify", "--json", "--raw", "-out.raw",
-                           "--png=pic.png"});
+                           "--png=pic.png", "--periodicity"});
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.options.renderer, Renderer::Cpu);
-    EXPECT_TRUE(r.options.verify && r.options.json);
+    EXPECT_TRUE(r.options.verify && r.options.json && r.options.periodicity);
     EXPECT_EQ(r.options.rawPath, "-out.raw");
     EXPECT_EQ(r.options.pngPath, "pic.png");
     EXPECT_EQ(parse({"--renderer=gpu"}).options.renderer, Renderer::Gpu);
@@ -101,6 +102,9 @@ TEST(Options, RefusedWithOneLineNamingTheProblem) {
         {{"--frames", "5", "--warmup"}, "--warmup: 1 required"},
         {{"--verify=no"}, "option --verify takes no value"},
         {{"--json=true"}, "option --json takes no value"},  // CLI11 alone takes it as --json
+        {{"--periodicity=false"}, "option --periodicity takes no value"},
+        {{"--periodicity", "floors"}, "floors excludes --periodicity"},
+        {{"refill", "--periodicity"}, "unknown option '--periodicity'"},
         {{"--frames="}, "option --frames needs a value after '='"},
         {{"--raw=", "--verify"}, "option --raw needs a value after '='"},  // not a file "--verify"
         {{"--frames", "abc", "--frames", "5"}, "'abc' is not a whole number"},

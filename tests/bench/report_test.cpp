@@ -14,29 +14,62 @@ namespace {
 const RunInfo RUN{{0.0f, 0.0f, 0, VIEW_SCALE}, 5, 3};
 
 TEST(Report, JsonHasNoWordsJsonLacks) {
-    const RendererReport cpu{"cpu", 5, {1.0, 2.0, 3.0}, 0};
+    const RendererReport cpu{Renderer::Cpu, 5, {1.0, 2.0, 3.0}, 0};
     const std::string line = jsonLine(cpu, RUN);
     EXPECT_NE(line.find("\"ns_per_iteration\":null"), std::string::npos) << line;
     EXPECT_EQ(line.find("nan"), std::string::npos) << line;
     EXPECT_EQ(line.find("inf"), std::string::npos) << line;
     EXPECT_EQ(line.find("kernel_ms"), std::string::npos) << line;
 
-    const RendererReport gpu{"gpu", 5, {0.5, 0.5, 0.7}, 1000000, true, 0.25, 0.0};
+    const RendererReport gpu{Renderer::Gpu, 5, {0.5, 0.5, 0.7}, 1000000, 0.25, 0.0};
     const std::string g = jsonLine(gpu, RUN);
     EXPECT_NE(g.find("\"ns_per_iteration\":0.5"), std::string::npos) << g;
     EXPECT_NE(g.find("\"kernel_ms\":0.25"), std::string::npos) << g;
     EXPECT_NE(g.find("\"copy_gb_per_s\":null"), std::string::npos) << g;
 }
 
+// With the check, the steps taken beside the rule's iterations and the time per step, in line with
+// the header; without it, not a word of them.
+TEST(Report, StepsOnlyWithThePeriodicityCheck) {
+    const RunInfo checked{{0.0f, 0.0f, 1000, VIEW_SCALE, true}, 5, 3};
+    RendererReport cpu{Renderer::Cpu, 5, {1.0, 2.0, 3.0}, 4000000};
+    cpu.steps = 500000;
+    const std::string line = jsonLine(cpu, checked);
+    EXPECT_NE(line.find("\"scale\":0.003,\"periodicity\":true,"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"iterations\":4000000,\"steps\":500000,\"ns_per_iteration\":0.5,"
+                        "\"ns_per_step\":4}"),
+              std::string::npos)
+        << line;
+    const std::string plain = jsonLine(cpu, RUN);
+    EXPECT_EQ(plain.find("steps"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find("periodicity"), std::string::npos) << plain;
+    const RendererReport none{Renderer::Cpu, 5, {1.0, 2.0, 3.0}, 0};  // limit 0
+    const std::string empty = jsonLine(none, checked);
+    EXPECT_NE(empty.find("\"steps\":0,\"ns_per_iteration\":null,\"ns_per_step\":null"),
+              std::string::npos)
+        << empty;
+
+    const std::string header = tableHeader(checked), row = tableRow(cpu, checked);
+    auto end = [](const std::string& s, const std::string& w) { return s.find(w) + w.size(); };
+    EXPECT_EQ(end(header, "steps/frame"), end(row, " 500000")) << header << "\n" << row;
+    EXPECT_EQ(end(header, "ns/step"), end(row, " 4.000")) << header << "\n" << row;
+    EXPECT_EQ(header.size(), row.size());
+    EXPECT_EQ(tableHeader(RUN).find("steps"), std::string::npos);
+    const std::string plainRow = tableRow(cpu, RUN);
+    EXPECT_NE(plainRow.find(" 4000000    0.500 "), std::string::npos) << plainRow;
+    EXPECT_EQ(plainRow.size() + 14, row.size()) << "one column more";
+}
+
 TEST(Report, SkippedRendererIsAnObjectWithItsReason) {
-    EXPECT_EQ(skippedLine("gpu", "no \"CUDA\" device\\here\n", true),
+    EXPECT_EQ(skippedLine(Renderer::Gpu, "no \"CUDA\" device\\here\n", true),
               "{\"renderer\":\"gpu\",\"skipped\":true,\"reason\":\"no \\\"CUDA\\\" device\\\\here\\u000a\"}");
 }
 
 TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
-    std::vector<RendererReport> rows{{"cpu", 5, {2, 2, 2}, 100}, {"simd", 5, {1, 1, 1}, 100},
-                                     {"simd", 5, {0.25, 0.25, 0.25}, 100},
-                                     {"gpu", 5, {0.1, 0.1, 0.1}, 100, true}};
+    std::vector<RendererReport> rows{{Renderer::Cpu, 5, {2, 2, 2}, 100},
+                                     {Renderer::Simd, 5, {1, 1, 1}, 100},
+                                     {Renderer::Simd, 5, {0.25, 0.25, 0.25}, 100},
+                                     {Renderer::Gpu, 5, {0.1, 0.1, 0.1}, 100}};
     rows[2].threads = 2;
     rows[2].target = "avx2";
     rows[3].threads = 0;
@@ -52,9 +85,10 @@ TEST(Report, SpeedupsAgainstCpuAndGpuAgainstSimdOnAllItsThreads) {
     const std::string simd = jsonLine(rows[2], RUN);
     EXPECT_NE(simd.find("\"threads\":2,\"target\":\"avx2\""), std::string::npos) << simd;
     EXPECT_NE(simd.find("\"speedup_vs_cpu\":8}"), std::string::npos) << simd;
-    EXPECT_NE(tableRow(rows[3]).find("gpu            - "), std::string::npos) << tableRow(rows[3]);
-    std::vector<RendererReport> noCpu{{"simd", 5, {1, 1, 1}, 100},
-                                      {"gpu", 5, {0.5, 0.5, 0.5}, 100, true}};
+    EXPECT_NE(tableRow(rows[3], RUN).find("gpu            - "), std::string::npos)
+        << tableRow(rows[3], RUN);
+    std::vector<RendererReport> noCpu{{Renderer::Simd, 5, {1, 1, 1}, 100},
+                                      {Renderer::Gpu, 5, {0.5, 0.5, 0.5}, 100}};
     setSpeedups(noCpu);
     EXPECT_EQ(speedupLines(noCpu), std::vector<std::string>{"speedup gpu/simd on 1 thread: 2.0x"});
 }
