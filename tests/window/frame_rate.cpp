@@ -1,10 +1,12 @@
 // window-frame-rate: the viewer's own title, read under a private Xvfb, as the measure of each
 // render mode at two states (the initial one, then seed 0 at limit 410), with the float draw and
 // then with the 8-bit one (--draw=8bit), each in a viewer of its own; first, the 8-bit draw's
-// conversion on its own. Not a test: it prints every refreshed rate and the median per mode and
+// conversion on its own. With `periodicity`, each viewer runs with --periodicity and seed 0 at
+// limit 1000 follows. Not a test: it prints every refreshed rate and the median per mode and
 // state, for docs/performance.md.
 //
-//   window-frame-rate [titles per mode, default 15 [draw: float or 8bit, default both]...]
+//   window-frame-rate [titles per mode, default 15 [float|8bit|periodicity]...]
+//   (draws: float and 8bit unless one is named)
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -82,12 +84,14 @@ void printConversion() {
                 byteRuleName(ByteRule::HalfEven), ms[ms.size() / 2], ms.front());
 }
 
-// Every mode at both states with one draw, in a viewer of its own.
-bool measureDraw(const std::string& draw, int titles) {
-    std::printf("draw %s\n", draw.c_str());
+// Every mode at each state with one draw, in a viewer of its own.
+bool measureDraw(const std::string& draw, bool periodicity, int titles) {
+    std::printf("draw %s%s\n", draw.c_str(), periodicity ? ", --periodicity" : "");
     win::Session s;
     win::View view;
-    if (!s.startServer() || !s.startProgram({"--draw=" + draw}) || !s.waitForPicture(view)) {
+    std::vector<std::string> args = {"--draw=" + draw};
+    if (periodicity) args.push_back("--periodicity");
+    if (!s.startServer() || !s.startProgram(args) || !s.waitForPicture(view)) {
         std::fprintf(stderr, "the viewer did not start under Xvfb\n");
         return false;
     }
@@ -96,7 +100,9 @@ bool measureDraw(const std::string& draw, int titles) {
         const char* name;
         unsigned long key;
     } modes[] = {{"cpu", XK_1}, {"simd", XK_3}, {"gpu", XK_2}};
-    for (int limit : {10, 410}) {
+    std::vector<int> limits = {10, 410};
+    if (periodicity) limits.push_back(1000);
+    for (int limit : limits) {
         if (limit != view.precision) {
             s.key(XK_3);  // reach the limit quickly
             s.wheel((limit - view.precision) / 2);
@@ -126,7 +132,7 @@ bool measureDraw(const std::string& draw, int titles) {
 int main(int argc, char** argv) {
     int titles = 15;
     std::vector<std::string> draws;
-    bool usage = false;
+    bool usage = false, periodicity = false;
     if (argc > 1) {
         char* end = nullptr;
         const long n = std::strtol(argv[1], &end, 10);
@@ -134,18 +140,23 @@ int main(int argc, char** argv) {
         titles = static_cast<int>(n);
     }
     for (int k = 2; k < argc; k++) {
-        draws.emplace_back(argv[k]);
-        usage = usage || (draws.back() != "float" && draws.back() != "8bit");
+        const std::string word = argv[k];
+        if (word == "periodicity") {
+            periodicity = true;
+        } else {
+            draws.push_back(word);
+            usage = usage || (word != "float" && word != "8bit");
+        }
     }
     if (usage) {
-        std::fprintf(stderr,
-                     "usage: window-frame-rate [titles per mode, 1 to 1000 [float|8bit]...]\n");
+        std::fprintf(stderr, "usage: window-frame-rate [titles per mode, 1 to 1000 "
+                             "[float|8bit|periodicity]...]\n");
         return 2;
     }
     if (draws.empty()) draws = {"float", "8bit"};
     printConversion();
     for (const std::string& draw : draws) {
-        if (!measureDraw(draw, titles)) return 1;
+        if (!measureDraw(draw, periodicity, titles)) return 1;
     }
     return 0;
 }
