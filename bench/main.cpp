@@ -228,12 +228,11 @@ int timeRenderers(Run& run) {
     run.progress.clear();
     sayTableHead(run);
     // Counted once, apart from the timed frames: the same frame costs the same steps every time.
-    run.progress.phase("counting iterations", &run.rows);
-    run.iterations = frameIterations(p.mx, p.my, p.precision, p.scale, &run.rows);
-    if (p.periodicity) {
-        run.progress.phase("counting steps with the periodicity check", &run.rows);
-        run.steps = frameSteps(p, &run.rows);
-    }
+    run.progress.phase(p.periodicity ? "counting iterations and steps" : "counting iterations",
+                       &run.rows);
+    const FrameWork work = frameWork(p, &run.rows);
+    run.iterations = work.iterations;
+    if (p.periodicity) run.steps = work.steps;
     std::unique_ptr<float4[]> cpuFrame, simdFrame;
     HostImage gpuFrame;  // set by timeGpu, released with the run
     const std::unique_ptr<HostImage, void (*)(HostImage*)> gpuFrameOwner{

@@ -47,7 +47,23 @@ int64_t frameIterations(float mx, float my, int precision, float scale,
     return sumSteps<juliaSteps>(mx, my, precision, scale, rowsDone);
 }
 
-int64_t frameSteps(const FrameParams& p, std::atomic<int>* rowsDone) {
-    return p.periodicity ? sumSteps<juliaStepsPeriodic>(p.mx, p.my, p.precision, p.scale, rowsDone)
-                         : sumSteps<juliaSteps>(p.mx, p.my, p.precision, p.scale, rowsDone);
+FrameWork frameWork(const FrameParams& p, std::atomic<int>* rowsDone) {
+    if (!p.periodicity) {
+        const int64_t n = frameIterations(p.mx, p.my, p.precision, p.scale, rowsDone);
+        return {n, n};
+    }
+    int64_t iterations = 0, steps = 0;
+#pragma omp parallel for schedule(dynamic, 8) reduction(+ : iterations, steps)
+    for (int i = 0; i < HEIGHT; i++) {
+        const float y = planeY(i, p.scale);
+        for (int j = 0; j < WIDTH; j++) {
+            int taken = 0;
+            const int step = escapeStepPeriodic(planeX(j, p.scale), y, p.mx, p.my, p.precision,
+                                                &taken);
+            iterations += step < p.precision ? step + 1 : step;  // as juliaSteps counts
+            steps += taken;
+        }
+        if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
+    }
+    return {iterations, steps};
 }

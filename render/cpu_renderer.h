@@ -16,6 +16,11 @@ void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rows
 int64_t frameIterations(float mx, float my, int precision, float scale,
                         std::atomic<int>* rowsDone = nullptr);
 
-// The steps the CPU renderer takes for the frame p: frameIterations without the periodicity check,
-// the sum of juliaStepsPeriodic with it. `rowsDone` as above.
-int64_t frameSteps(const FrameParams& p, std::atomic<int>* rowsDone = nullptr);
+// The frame's work both ways: the rule's steps (frameIterations) and the steps the CPU renderer
+// takes for p, the sum of juliaStepsPeriodic where p asks for the check. One pass: the checked
+// loop ends on the same escape step, so the rule's steps follow from it. `rowsDone` as above.
+struct FrameWork {
+    int64_t iterations = 0;
+    int64_t steps = 0;
+};
+FrameWork frameWork(const FrameParams& p, std::atomic<int>* rowsDone = nullptr);

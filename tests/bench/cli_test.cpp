@@ -220,7 +220,7 @@ TEST(Cli, CpuAndSimdRunsWriteTheirFrameAndOneJsonLine) {
 TEST(Cli, PeriodicityRunsReportTheStepsTaken) {
     const FrameParams p{0, 0, 30, VIEW_SCALE, true};
     const int64_t iterations = frameIterations(p.mx, p.my, p.precision, p.scale);
-    const int64_t steps = frameSteps(p);
+    const int64_t steps = frameWork(p).steps;
     ASSERT_LT(steps, iterations) << "a frame where the check saves steps";
     const std::vector<float4> frame = cpuFrame(0, 0, 30);
     const std::string quick = " --periodicity --precision 30 --frames 1 --warmup 0";

@@ -1,5 +1,6 @@
 // The iteration count against the rule itself: for every pixel, the steps counted must be the
-// ones after which juliaColor returned its value.
+// ones after which juliaColor returned its value; with the periodicity check, the same rule's
+// count and the checked loop's own steps from one pass.
 #include <climits>
 #include <cmath>
 
@@ -14,9 +15,9 @@ TEST(Iterations, AgreeWithTheColourOfEveryPixel) {
     struct Case {
         float mx, my;
         int precision;
-    } cases[] = {{0, 0, 10}, {-0.8f, 0.156f, 100}, {0.3f, -0.5f, 37}};
+    } cases[] = {{0, 0, 10}, {-0.8f, 0.156f, 100}, {0.3f, -0.5f, 37}, {-1, 0, 200}};
     for (const Case& c : cases) {
-        int64_t total = 0;
+        int64_t total = 0, checked = 0;
         int wrong = 0;
         for (int i = 0; i < HEIGHT; i++) {
             for (int j = 0; j < WIDTH; j++) {
@@ -28,11 +29,19 @@ TEST(Iterations, AgreeWithTheColourOfEveryPixel) {
                     color == 0.0f ? 0.0f : 1.0f - (float)(steps - 1) / (float)c.precision;
                 if ((color == 0.0f && steps != c.precision) || color != expected) wrong++;
                 total += steps;
+                checked += juliaStepsPeriodic(x, y, c.mx, c.my, c.precision);
             }
         }
         EXPECT_EQ(wrong, 0) << "seed (" << c.mx << ", " << c.my << "), limit " << c.precision;
         std::atomic<int> rows{0};
         EXPECT_EQ(frameIterations(c.mx, c.my, c.precision, VIEW_SCALE, &rows), total);
+        EXPECT_EQ(rows.load(), HEIGHT);
+        FrameParams p{c.mx, c.my, c.precision, VIEW_SCALE};
+        p.periodicity = true;
+        rows = 0;
+        const FrameWork work = frameWork(p, &rows);
+        EXPECT_EQ(work.iterations, total) << "limit " << c.precision << ", with the check";
+        EXPECT_EQ(work.steps, checked) << "limit " << c.precision << ", with the check";
         EXPECT_EQ(rows.load(), HEIGHT);
     }
     std::atomic<int> rows{0};
