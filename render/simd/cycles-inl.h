@@ -16,6 +16,7 @@
 #define JULIA_SIMD_CYCLES_INL_H_
 #endif
 
+#include <algorithm>
 #include <cstdint>
 
 #include <hwy/highway.h>
@@ -26,14 +27,15 @@ HWY_BEFORE_NAMESPACE();
 namespace julia_simd {
 namespace HWY_NAMESPACE {
 
-// Checks come every CHECK_STEPS_YOUNG steps while some vector took new pixels in the last
-// YOUNG_STEPS steps, where most cycles are found, and every CHECK_STEPS_OLD steps after that, where
-// the lanes are mostly long escapes that never cycle; the refill mode's fast blocks take at most
-// CHECK_FAST_BLOCK steps, so that they do not stretch the time between checks. Each was chosen by
-// measurement at frames with cycles and at frames without (docs/performance.md).
-constexpr int CHECK_STEPS_YOUNG = 8;
-constexpr int CHECK_STEPS_OLD = 64;
-constexpr int YOUNG_STEPS = 64;
+// The steps between two checks back off: CHECK_STEPS_MIN after a check that found a repeat, where
+// more are likely soon, then CHECK_STEPS_GROW more after each check that found none, up to
+// CHECK_STEPS_MAX, where the lanes are mostly escapes that never cycle and checks would only cost.
+// The refill mode's fast blocks take at most CHECK_FAST_BLOCK steps, so that they do not stretch
+// the time between checks. Each was chosen by measurement at frames with cycles and at frames
+// without (docs/performance.md).
+constexpr int CHECK_STEPS_MIN = 8;
+constexpr int CHECK_STEPS_GROW = 4;
+constexpr int CHECK_STEPS_MAX = 64;
 constexpr int CHECK_FAST_BLOCK = 16;
 
 constexpr size_t kCycleLanes = hn::MaxLanes(DF());
@@ -47,19 +49,16 @@ struct Saved {
     int checks[4];
 };
 
-// When the next check is due: every CHECK_STEPS_YOUNG steps while some vector took new pixels in
-// the last YOUNG_STEPS steps, every CHECK_STEPS_OLD steps after that.
+// When the next check is due.
 struct CheckClock {
     int sinceCheck = 0;
-    int sinceFresh = 0;  // stops counting at YOUNG_STEPS
+    int every = CHECK_STEPS_MIN;
 };
 
 // Counts `steps` more; true when a check is due, which it then counts as done.
 HWY_INLINE bool CheckDue(CheckClock& clock, int steps) {
     clock.sinceCheck += steps;
-    if (clock.sinceFresh < YOUNG_STEPS) clock.sinceFresh += steps;
-    const int every = clock.sinceFresh < YOUNG_STEPS ? CHECK_STEPS_YOUNG : CHECK_STEPS_OLD;
-    if (clock.sinceCheck < every) return false;
+    if (clock.sinceCheck < clock.every) return false;
     clock.sinceCheck = 0;
     return true;
 }
@@ -67,9 +66,8 @@ HWY_INLINE bool CheckDue(CheckClock& clock, int steps) {
 // Saves every lane's iterate as vector v's and restarts its schedule. Called whenever a lane of v
 // takes a new pixel or moves: a saved iterate of another pixel's orbit must never be compared,
 // since that orbit may have escaped after the save.
-HWY_INLINE void SaveFresh(const Orbit& o, Saved& saved, int v, CheckClock& clock) {
+HWY_INLINE void SaveFresh(const Orbit& o, Saved& saved, int v) {
     const DI di;
-    clock.sinceFresh = 0;
     hn::Store(hn::BitCast(di, o.ar), di, saved.ar[v]);
     hn::Store(hn::BitCast(di, o.ai), di, saved.ai[v]);
     saved.checks[v] = 0;
@@ -104,12 +102,16 @@ HWY_INLINE void SaveDue(const Orbit& o, Saved& saved, int v) {
     hn::Store(hn::BitCast(di, o.ai), di, saved.ai[v]);
 }
 
-// One check of the four vectors: one branch for all four, since a match is rare where the check's
-// cost matters most, in frames without cycles.
-HWY_INLINE void CheckCycles(const Frame& frame, Four<Orbit>& orbits, Saved& saved) {
+// One check of the four vectors, which also sets when the next one is due: one branch for all
+// four, since a match is rare where the check's cost matters most, in frames without cycles.
+HWY_INLINE void CheckCycles(const Frame& frame, Four<Orbit>& orbits, Saved& saved,
+                            CheckClock& clock) {
     const MF r0 = SameReal(orbits.v0, saved, 0), r1 = SameReal(orbits.v1, saved, 1),
              r2 = SameReal(orbits.v2, saved, 2), r3 = SameReal(orbits.v3, saved, 3);
-    if (HWY_UNLIKELY(!hn::AllFalse(DF(), hn::Or(hn::Or(r0, r1), hn::Or(r2, r3))))) {
+    const bool repeat = !hn::AllFalse(DF(), hn::Or(hn::Or(r0, r1), hn::Or(r2, r3)));
+    clock.every =
+        repeat ? CHECK_STEPS_MIN : std::min(CHECK_STEPS_MAX, clock.every + CHECK_STEPS_GROW);
+    if (HWY_UNLIKELY(repeat)) {
         StopCycled(frame, orbits.v0, saved, 0, r0);
         StopCycled(frame, orbits.v1, saved, 1, r1);
         StopCycled(frame, orbits.v2, saved, 2, r2);

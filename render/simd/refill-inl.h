@@ -126,7 +126,7 @@ HWY_INLINE void StepAndCheck(const Frame& frame, Four<Orbit>& orbits, FastBlockB
                              Parked& parked, Saved& saved, CheckClock& clock) {
     const int steps =
         StepBlock(frame, orbits, backoff, parked, kCheck ? CHECK_FAST_BLOCK : FAST_BLOCK);
-    if (kCheck && CheckDue(clock, steps)) CheckCycles(frame, orbits, saved);
+    if (kCheck && CheckDue(clock, steps)) CheckCycles(frame, orbits, saved, clock);
 }
 
 template <bool kCheck>
@@ -154,7 +154,7 @@ HWY_INLINE void RenderRefill(const Frame& frame, Four<Orbit>& orbits, float4* pi
             if (static_cast<int>(hn::CountTrue(df, o.run)) > refill.refillAt) return;
             RefillLanes(frame, refill, o, idx);
             // The lanes moved and some took new pixels: every saved iterate is stale.
-            if (kCheck) SaveFresh(o, saved, vector, clock);
+            if (kCheck) SaveFresh(o, saved, vector);
             backoff.blocksSinceRefill = 0;
         });
         StepAndCheck<kCheck>(frame, orbits, backoff, parked, saved, clock);

@@ -72,14 +72,14 @@ HWY_INLINE void Take(const Frame& frame, TileRow& row, Orbit& o, int& col) {
 // (o is vector v).
 template <bool kCheck>
 HWY_INLINE bool Poll(const Frame& frame, const Palette& palette, TileRow& row, Orbit& o,
-                     int& col, Saved& saved, int v, CheckClock& clock) {
+                     int& col, Saved& saved, int v) {
     if (col < 0) return false;
     if (!hn::AllFalse(DF(), o.run)) return true;
     const VF color = PaletteColor(frame, palette, o.count);
     const VF red = row.markerRow ? RedOf(frame, RunX(frame, col), row.y, color) : color;
     StorePixels(frame, red, color, row.out + 4 * col);
     Take(frame, row, o, col);
-    if (kCheck) SaveFresh(o, saved, v, clock);
+    if (kCheck) SaveFresh(o, saved, v);
     return col >= 0;
 }
 
@@ -104,20 +104,20 @@ HWY_INLINE void RenderTiles(const Frame& frame, Four<Orbit>& orbits, float4* pix
         int v = 0;
         ForEach(orbits, col, [&](Orbit& o, int& column) JULIA_LAMBDA_INLINE {
             Take(frame, row, o, column);
-            if (kCheck) SaveFresh(o, saved, v++, clock);
+            if (kCheck) SaveFresh(o, saved, v++);
         });
         for (;;) {
             StepAll(frame, orbits);
-            if (kCheck && CheckDue(clock, 1)) CheckCycles(frame, orbits, saved);
+            if (kCheck && CheckDue(clock, 1)) CheckCycles(frame, orbits, saved, clock);
             // On targets of at most four lanes, one branch per step while every vector still runs
             // instead of four; the choice by lane count is in docs/performance.md.
             if (hn::MaxLanes(df) <= 4 && !AnyStopped(orbits)) continue;
             // Four named results rather than one accumulated in ForEach: each poll stays a branch
             // of its own (docs/performance.md).
-            const bool busy0 = Poll<kCheck>(frame, palette, row, orbits.v0, col.v0, saved, 0, clock);
-            const bool busy1 = Poll<kCheck>(frame, palette, row, orbits.v1, col.v1, saved, 1, clock);
-            const bool busy2 = Poll<kCheck>(frame, palette, row, orbits.v2, col.v2, saved, 2, clock);
-            const bool busy3 = Poll<kCheck>(frame, palette, row, orbits.v3, col.v3, saved, 3, clock);
+            const bool busy0 = Poll<kCheck>(frame, palette, row, orbits.v0, col.v0, saved, 0);
+            const bool busy1 = Poll<kCheck>(frame, palette, row, orbits.v1, col.v1, saved, 1);
+            const bool busy2 = Poll<kCheck>(frame, palette, row, orbits.v2, col.v2, saved, 2);
+            const bool busy3 = Poll<kCheck>(frame, palette, row, orbits.v3, col.v3, saved, 3);
             if (!(busy0 || busy1 || busy2 || busy3)) break;
         }
     }
