@@ -13,27 +13,28 @@
 
 static_assert(NUM_BLOCKS * THREADS_PER_BLOCK == PIXEL_COUNT, "one thread per pixel");
 
-__global__ void juliaColorGPU(float4* d_pixels, float mx, float my, int precision, float scale) {
+// This thread's pixel: row *i, column *j; false for a thread past the image's last pixel.
+__device__ __forceinline__ bool threadPixel(int* i, int* j) {
     const int index = blockIdx.x * blockDim.x + threadIdx.x;
     if (index >= PIXEL_COUNT) {
-        return;
+        return false;
     }
-    const int i = index / WIDTH;
-    const int j = index % WIDTH;
-    juliaPixel(d_pixels, i, j, mx, my, precision, scale);
+    *i = index / WIDTH;
+    *j = index % WIDTH;
+    return true;
+}
+
+__global__ void juliaColorGPU(float4* d_pixels, float mx, float my, int precision, float scale) {
+    int i, j;
+    if (threadPixel(&i, &j)) juliaPixel(d_pixels, i, j, mx, my, precision, scale);
 }
 
 // The same grid and pixels with the periodicity check. A kernel of its own rather than a flag
 // that every thread tests, so the default kernel stays the plain loop, instruction for instruction.
 __global__ void juliaColorGPUPeriodic(float4* d_pixels, float mx, float my, int precision,
                                       float scale) {
-    const int index = blockIdx.x * blockDim.x + threadIdx.x;
-    if (index >= PIXEL_COUNT) {
-        return;
-    }
-    const int i = index / WIDTH;
-    const int j = index % WIDTH;
-    juliaPixelPeriodic(d_pixels, i, j, mx, my, precision, scale);
+    int i, j;
+    if (threadPixel(&i, &j)) juliaPixelPeriodic(d_pixels, i, j, mx, my, precision, scale);
 }
 
 namespace {
