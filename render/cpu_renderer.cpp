@@ -6,8 +6,10 @@
 namespace {
 
 // The loop over rows and columns, with the pixel rule chosen once per frame rather than per pixel.
+// Each rule's loop is a function of its own, so that the plain one's code does not depend on the
+// other's being there.
 template <void (*Pixel)(float4*, int, int, float, float, int, float)>
-void renderRows(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
+__attribute__((noinline)) void renderRows(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
     for (int i = 0; i < HEIGHT; i++) {
         for (int j = 0; j < WIDTH; j++) {
             Pixel(pixels, i, j, p.mx, p.my, p.precision, p.scale);
