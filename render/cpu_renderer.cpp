@@ -9,7 +9,8 @@ namespace {
 // Each rule's loop is a function of its own, so that the plain one's code does not depend on the
 // other's being there.
 template <void (*Pixel)(float4*, int, int, float, float, int, float)>
-__attribute__((noinline)) void renderRows(float4* pixels, const FrameParams& p, std::atomic<int>* rowsDone) {
+__attribute__((noinline)) void renderRows(float4* pixels, const FrameParams& p,
+                                          std::atomic<int>* rowsDone) {
     for (int i = 0; i < HEIGHT; i++) {
         for (int j = 0; j < WIDTH; j++) {
             Pixel(pixels, i, j, p.mx, p.my, p.precision, p.scale);
@@ -19,19 +20,22 @@ __attribute__((noinline)) void renderRows(float4* pixels, const FrameParams& p, 
     }
 }
 
-template <int (*Steps)(float, float, float, float, int)>
-int64_t sumSteps(float mx, float my, int precision, float scale, std::atomic<int>* rowsDone) {
-    int64_t total = 0;
-    // Integer sums: the order of the rows does not matter.
-#pragma omp parallel for schedule(dynamic, 8) reduction(+ : total)
+// The frame's work summed over every pixel on every core; work(x, y) gives one pixel's FrameWork.
+// Integer sums: the order of the rows does not matter.
+template <class PixelWork>
+FrameWork sumWork(float scale, std::atomic<int>* rowsDone, const PixelWork& work) {
+    int64_t iterations = 0, steps = 0;
+#pragma omp parallel for schedule(dynamic, 8) reduction(+ : iterations, steps)
     for (int i = 0; i < HEIGHT; i++) {
         const float y = planeY(i, scale);
         for (int j = 0; j < WIDTH; j++) {
-            total += Steps(planeX(j, scale), y, mx, my, precision);
+            const FrameWork w = work(planeX(j, scale), y);
+            iterations += w.iterations;
+            steps += w.steps;
         }
         if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
     }
-    return total;
+    return {iterations, steps};
 }
 
 }  // namespace
@@ -46,26 +50,21 @@ void renderJuliaCPU(float4* pixels, const FrameParams& p, std::atomic<int>* rows
 
 int64_t frameIterations(float mx, float my, int precision, float scale,
                         std::atomic<int>* rowsDone) {
-    return sumSteps<juliaSteps>(mx, my, precision, scale, rowsDone);
+    return sumWork(scale, rowsDone, [&](float x, float y) {
+               const int64_t n = juliaSteps(x, y, mx, my, precision);
+               return FrameWork{n, n};
+           }).iterations;
 }
 
+// The checked loop ends on the same escape step as the plain one, so the rule's steps follow.
 FrameWork frameWork(const FrameParams& p, std::atomic<int>* rowsDone) {
     if (!p.periodicity) {
         const int64_t n = frameIterations(p.mx, p.my, p.precision, p.scale, rowsDone);
         return {n, n};
     }
-    int64_t iterations = 0, steps = 0;
-#pragma omp parallel for schedule(dynamic, 8) reduction(+ : iterations, steps)
-    for (int i = 0; i < HEIGHT; i++) {
-        const float y = planeY(i, p.scale);
-        for (int j = 0; j < WIDTH; j++) {
-            int taken = 0;
-            const int step = escapeStepPeriodic(planeX(j, p.scale), y, p.mx, p.my, p.precision,
-                                                &taken);
-            iterations += step < p.precision ? step + 1 : step;  // as juliaSteps counts
-            steps += taken;
-        }
-        if (rowsDone) rowsDone->fetch_add(1, std::memory_order_relaxed);
-    }
-    return {iterations, steps};
+    return sumWork(p.scale, rowsDone, [&](float x, float y) {
+        int taken = 0;
+        const int step = escapeStepPeriodic(x, y, p.mx, p.my, p.precision, &taken);
+        return FrameWork{step < p.precision ? step + 1 : step, taken};  // as juliaSteps counts
+    });
 }
