@@ -126,7 +126,9 @@ HWY_INLINE void StepAndCheck(const Frame& frame, Four<Orbit>& orbits, FastBlockB
                              Parked& parked, Saved& saved, CheckClock& clock) {
     const int steps =
         StepBlock(frame, orbits, backoff, parked, kCheck ? CHECK_FAST_BLOCK : FAST_BLOCK);
-    if (kCheck && CheckDue(clock, steps)) CheckCycles(frame, orbits, saved, clock);
+    if (kCheck && CheckDue(clock, steps)) {
+        CheckCycles(frame, orbits, saved, clock, CHECK_WINDOW_REFILL);
+    }
 }
 
 template <bool kCheck>

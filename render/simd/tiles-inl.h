@@ -108,7 +108,9 @@ HWY_INLINE void RenderTiles(const Frame& frame, Four<Orbit>& orbits, float4* pix
         });
         for (;;) {
             StepAll(frame, orbits);
-            if (kCheck && CheckDue(clock, 1)) CheckCycles(frame, orbits, saved, clock);
+            if (kCheck && CheckDue(clock, 1)) {
+                CheckCycles(frame, orbits, saved, clock, CHECK_WINDOW_TILES);
+            }
             // On targets of at most four lanes, one branch per step while every vector still runs
             // instead of four; the choice by lane count is in docs/performance.md.
             if (hn::MaxLanes(df) <= 4 && !AnyStopped(orbits)) continue;
