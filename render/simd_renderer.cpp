@@ -24,6 +24,7 @@
 #include <omp.h>
 
 #include "geometry.h"
+#include "julia.h"
 #include "worker_pool.h"
 
 #undef HWY_TARGET_INCLUDE
@@ -128,14 +129,26 @@ int simdThreads(int requested) {
     return requested > 0 ? requested : omp_get_max_threads();
 }
 
+SimdMode autoSimdMode(const FrameParams& params, int lanes) {
+    const int refillFrom = lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
+    if (lanes < 4 || params.precision < refillFrom) return SimdMode::Tiles;
+    if (params.periodicity) {
+        // At most refillFrom steps of one scalar orbit: a few microseconds a frame.
+        int steps = 0;
+        const int limit = std::min(params.precision, refillFrom);
+        if (escapeStepPeriodic(0.0f, 0.0f, params.mx, params.my, limit, &steps) == limit &&
+            steps < limit) {
+            return SimdMode::Tiles;
+        }
+    }
+    return SimdMode::Refill;
+}
+
 void renderJuliaSIMD(const SimdTarget& target, float4* pixels, const FrameParams& params,
                      int threads, SimdMode mode, std::atomic<int>* rowsDone) {
     using namespace julia_simd;
-    const int refillFrom =
-        target.lanes >= 16 ? SIMD_REFILL_FROM_LIMIT_16_LANES : SIMD_REFILL_FROM_LIMIT;
-    const bool refill =
-        mode == SimdMode::Refill ||
-        (mode == SimdMode::Auto && target.lanes >= 4 && params.precision >= refillFrom);
+    const bool refill = (mode == SimdMode::Auto ? autoSimdMode(params, target.lanes) : mode) ==
+                        SimdMode::Refill;
     const int band = refill ? REFILL_BAND_ROWS : TILE_BAND_ROWS;
     const int units = (HEIGHT + band - 1) / band;
     runOnWorkers(simdThreads(threads), units, [&](int u) {

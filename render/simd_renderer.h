@@ -23,6 +23,13 @@ enum class SimdMode { Auto, Tiles, Refill };
 constexpr int SIMD_REFILL_FROM_LIMIT_16_LANES = 200;
 constexpr int SIMD_REFILL_FROM_LIMIT = 500;
 
+// The lane mode Auto takes for a frame on `lanes`-float vectors: Tiles or Refill. With the
+// periodicity check, a frame whose critical orbit (the one from 0) is found cycling within the
+// refill limit counts as a light frame: every attracting cycle attracts that orbit, so the frame
+// has an interior whose pixels the check ends about as soon, and tiles handle such short, alike
+// pixels at less cost per pixel than refill.
+SimdMode autoSimdMode(const FrameParams& params, int lanes);
+
 // A target resolved once (by findSimdTarget), so that a frame does no lookup by name.
 struct SimdTarget {
     std::string name;  // lower case: "avx3", "avx2", "sse4", "ssse3", "scalar", ...

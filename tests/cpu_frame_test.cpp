@@ -242,6 +242,35 @@ TEST(SimdMarker, SquareBoundGivesTheSquareRootVerdictForEveryFloat) {
     EXPECT_EQ(wrong, 0);
 }
 
+// Auto's lane mode: tiles under the refill limit of the lane count; from it refill, except with the
+// check where the critical orbit cycles within that limit (the frame then has an interior).
+TEST(SimdMode, AutoTakesTilesForLightFramesAndForInteriorsWithTheCheck) {
+    struct Row {
+        float mx, my;
+        int precision, lanes;
+        bool periodicity;
+        SimdMode expected;
+        const char* why;
+    };
+    const Row rows[] = {
+        {0, 0, 199, 16, false, SimdMode::Tiles, "under the 16-lane limit"},
+        {0, 0, 200, 16, false, SimdMode::Refill, "at the 16-lane limit"},
+        {0, 0, 499, 8, false, SimdMode::Tiles, "under the 4-to-8-lane limit"},
+        {0, 0, 100000, 2, false, SimdMode::Tiles, "too few lanes to refill"},
+        {0, 0, 1000, 16, true, SimdMode::Tiles, "fixed point 0, found at once"},
+        {-0.123f, 0.745f, 2000, 8, true, SimdMode::Tiles, "a 3-cycle"},
+        {0, 0, 150, 16, true, SimdMode::Tiles, "under the limit, check or not"},
+        {-0.8f, 0.156f, 1000, 16, true, SimdMode::Refill, "the critical orbit escapes"},
+        {0.25f, 0, 1000, 16, true, SimdMode::Refill, "parabolic: it never lands on a cycle"},
+        {0.3f, 0.5f, 1000, 16, true, SimdMode::Refill, "found only after the limit's 200 steps"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(autoSimdMode(params(r.mx, r.my, r.precision, r.periodicity), r.lanes), r.expected)
+            << r.why << ": seed (" << r.mx << ", " << r.my << "), limit " << r.precision << ", "
+            << r.lanes << " lanes" << checkName(r.periodicity);
+    }
+}
+
 TEST(SimdTargets, NamedInLowerCaseAndUnknownOnesRefused) {
     const std::vector<std::string> targets = simdTargets();
     ASSERT_FALSE(targets.empty());
