@@ -43,24 +43,34 @@ HWY_BEFORE_NAMESPACE();
 namespace julia_simd {
 namespace HWY_NAMESPACE {
 
-// Renders rows [row0, row1) in either mode.
-void RenderRows(float4* pixels, const FrameParams& params, int row0, int row1, bool refill) {
+// Each lane mode, with or without the check, as a function of its own, so that the plain loops'
+// code does not depend on the checked ones beside it.
+template <bool kCheck>
+HWY_NOINLINE void TilesRows(float4* pixels, const FrameParams& params, int row0, int row1) {
     WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
         WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
-            // The check as a second instance of each mode, so that the plain loop stays as it was.
-            if (refill) {
-                if (params.periodicity) {
-                    RenderRefill<true>(frame, orbits, pixels, row0, row1);
-                } else {
-                    RenderRefill<false>(frame, orbits, pixels, row0, row1);
-                }
-            } else if (params.periodicity) {
-                RenderTiles<true>(frame, orbits, pixels, params, row0, row1);
-            } else {
-                RenderTiles<false>(frame, orbits, pixels, params, row0, row1);
-            }
+            RenderTiles<kCheck>(frame, orbits, pixels, params, row0, row1);
         });
     });
+}
+template <bool kCheck>
+HWY_NOINLINE void RefillRows(float4* pixels, const FrameParams& params, int row0, int row1) {
+    WithFrame(params, [&](const Frame& frame) JULIA_LAMBDA_INLINE {
+        WithFourOrbits([&](Four<Orbit>& orbits) JULIA_LAMBDA_INLINE {
+            RenderRefill<kCheck>(frame, orbits, pixels, row0, row1);
+        });
+    });
+}
+
+// Renders rows [row0, row1) in either mode.
+void RenderRows(float4* pixels, const FrameParams& params, int row0, int row1, bool refill) {
+    if (refill) {
+        params.periodicity ? RefillRows<true>(pixels, params, row0, row1)
+                           : RefillRows<false>(pixels, params, row0, row1);
+    } else {
+        params.periodicity ? TilesRows<true>(pixels, params, row0, row1)
+                           : TilesRows<false>(pixels, params, row0, row1);
+    }
 }
 
 int FloatLanes() {
