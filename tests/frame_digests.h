@@ -43,8 +43,8 @@ const DigestState DIGEST_STATES[] = {
     // whose real parts, or magnitudes, repeat before they escape, which a check of those alone
     // would end as interior points (the origin's and the period-16 state's real parts too). The
     // last two do so where the SIMD renderer compares, which the scalar loop's repeats miss: found
-    // by search on x86: the real part in both lane modes on AVX-512 only, the magnitude in the
-    // refill mode on every x86 target. Targets of other widths may compare at other steps.
+    // by search on x86, each failing such a check on AVX-512 (the magnitude's on every x86
+    // target); targets of other widths compare at other steps, where these may pass it.
     {"period 1: interior orbits reach 0", 0.0f, 0.0f, 100, 0xd90cd0d74b720088ull},
     {"period 2", -1.0f, 0.0f, 200, 0xe2b30dcd87783030ull},
     {"period 3", -0.123f, 0.745f, 100, 0x6d1ab7479a107060ull},

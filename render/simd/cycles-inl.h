@@ -39,9 +39,11 @@ constexpr int CHECK_STEPS_MAX = 64;
 constexpr int CHECK_FAST_BLOCK = 16;
 
 // A tiles check compares CHECK_WINDOW_TILES iterates in a row with the saved ones, a step between
-// each: a cycle of period up to that many is then found at the first check after its save, whatever
-// the steps between checks. Refill compares one: its frames are those whose orbits rarely cycle.
-constexpr int CHECK_WINDOW_TILES = 3;
+// each, so that two distances from the save are compared: at the 8 steps between checks where
+// cycles are found, 8 and 9, which take in periods 1 to 4. Three compares found no more at the
+// frames measured and cost seed 0 about 10 % (docs/performance.md). Refill compares one: its frames
+// are those whose orbits rarely cycle.
+constexpr int CHECK_WINDOW_TILES = 2;
 constexpr int CHECK_WINDOW_REFILL = 1;
 
 // A vector saves at each of its first CHECK_SAVE_EACH checks, so that an orbit that soon falls into
