@@ -51,13 +51,11 @@ constexpr int CHECK_WINDOW_REFILL = 1;
 // so that the distance between a save and the checks after it grows and takes in any period.
 constexpr int CHECK_SAVE_EACH = 8;
 
-constexpr size_t kCycleLanes = hn::MaxLanes(DF());
-
 // Four vectors' saved iterates, as bits, and each vector's checks since its lanes were last given
 // a fresh save.
 struct Saved {
-    HWY_ALIGN int32_t ar[4][kCycleLanes];
-    HWY_ALIGN int32_t ai[4][kCycleLanes];
+    HWY_ALIGN int32_t ar[4][kMaxLanes];
+    HWY_ALIGN int32_t ai[4][kMaxLanes];
     int checks[4];
 };
 

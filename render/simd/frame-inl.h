@@ -48,6 +48,10 @@ HWY_INLINE void ClearUpperHalves() {
 #define JULIA_LAMBDA_INLINE __attribute__((always_inline))
 #endif
 
+// The most floats a vector of this target holds: the size of the scratch arrays that hold vectors
+// in memory.
+constexpr size_t kMaxLanes = hn::MaxLanes(DF());
+
 // The refill mode's exact blocks: this many steps with the escape test at each.
 constexpr int EXACT_BLOCK = 8;
 

@@ -38,8 +38,6 @@ constexpr int FAST_BLOCK = 64;
 constexpr int BACKOFF_MIN_BLOCKS = 2;
 constexpr int BACKOFF_MAX_BLOCKS = 256;
 
-constexpr size_t kMaxLanes = hn::MaxLanes(DF());
-
 // ---- Fast blocks
 
 // A vector's state at a block's start and the largest magnitude the block's fast steps checked.
